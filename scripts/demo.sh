@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# The main job on a machine without a sensor: sets up and builds the toolkit,
+# starts the virtual KL31 sensor on a COM port and talks to it.
+#
+#   bash scripts/demo.sh          the service tool window (when a display is there),
+#                                 otherwise the command-line probe
+#   bash scripts/demo.sh probe    the command-line probe only
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+mode=${1:-auto}
+bash "$here/scripts/setup.sh"
+bash "$here/scripts/build.sh" "$here/build"
+bin="$here/build/bin"
+
+# The demo's ports live in a folder of their own, so it never shadows a real adapter.
+export KL31_PORTS_DIR=${KL31_PORTS_DIR:-$HOME/.kl31/demo-ports}
+mkdir -p "$KL31_PORTS_DIR"
+COM=${KL31_DEMO_COM:-5}
+
+# A sensor somewhere the tool has to search for: 19200 bit/s, address 7, paced like a real line.
+"$bin/virtual_sensor" --com "$COM" --baud 19200 --address 7 --pace > "$KL31_PORTS_DIR/.vsensor.out" 2>&1 &
+vs=$!
+trap 'kill $vs 2>/dev/null; wait $vs 2>/dev/null || true' EXIT
+for _ in $(seq 50); do
+  [ -s "$KL31_PORTS_DIR/.vsensor.out" ] && break
+  sleep 0.1
+done
+echo "virtual sensor: $(head -n1 "$KL31_PORTS_DIR/.vsensor.out")"
+
+if [ "$mode" = auto ] && [ -x "$bin/KL_Install" ]; then
+  if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+    echo "demo: there is no display here (DISPLAY is not set), so the window cannot open."
+    echo "demo: running the command-line probe instead; for pictures of the window see scripts/screenshots.sh."
+    mode=probe
+  else
+    echo "demo: in KL_Install pick COM$COM in the port list and press \"Поиск устройства\"."
+    (cd "$bin" && ./KL_Install)
+    exit 0
+  fi
+fi
+"$bin/kl31_probe" "COM$COM"
