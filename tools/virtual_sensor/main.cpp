@@ -1,0 +1,3 @@
+#include "virtual_sensor.h"
+
+int main() { return 1; }
