@@ -380,6 +380,7 @@ struct UartLink {
   LinkEvent sentEvent;
   LinkEvent answerEvent;
   std::atomic<int32_t> baud{0};
+  std::string openError;  // why the last UartOpen failed (guarded by control)
 
   // The link lock: request, answer and link state below.
   std::mutex lock;
@@ -390,10 +391,16 @@ struct UartLink {
   int32_t sendResult = 0;
   uint32_t sendWaitMs = 0;
   uint32_t answerWaitMs = 0;
+  // Code of the answer whose end set the answer event. Kept apart from
+  // result, which the first byte of a following answer already overwrites.
+  int32_t answerCode = LINK_NO_ANSWER;
 
   // The I/O thread's own buffers.
   std::vector<uint8_t> rx = std::vector<uint8_t>(kUartRxBufferSize);
   std::array<uint8_t, kUartTxBufferSize> tx{};
+  // The receiver's copy of the answer fields; handed to `answer` under the
+  // link lock when a frame is good.
+  UartAnswerFields rxFields;
 };
 
 // 0 on success, 1 on failure (no such port, busy, not permitted, thread).
@@ -402,6 +409,8 @@ int UartOpen(UartLink& link, int port, int32_t baud);
 // Ends the I/O thread and closes the port. Always 0; safe when closed.
 int UartClose(UartLink& link);
 bool UartIsOpen(const UartLink& link);
+// Why the last UartOpen failed, for diagnostics ("" after a good open).
+std::string UartLastOpenError(UartLink& link);
 
 // The transaction steps. Typed functions below use them.
 LinkResult UartBeginTransaction(UartLink& link);
