@@ -141,7 +141,7 @@ struct SensorState {
   uint8_t mode = 0;         // SVC_GET_MODE answer: 134/135 while a step runs
   int32_t autoState = 0;    // SVC_GET_AUTO_STATE answer
   int32_t autoStepMs = 4000;  // how long a tuning step runs on the sensor clock
-  int32_t autoFailCode = 0;   // non-zero: the next tuning step fails with it
+  int32_t autoFailCode = 0;   // non-zero: tuning steps fail with this code
   bool afcOn = false;
   uint16_t afcStep = 20;      // kHz per echo while the sweep runs
 
@@ -152,7 +152,7 @@ struct SensorState {
   uint8_t tareMode = 0;
 
   // measurement
-  uint16_t level = 2500;        // 0.1 mm
+  uint16_t level = 3500;        // 0.1 mm
   int16_t temperature = 21 * 256;  // 1/256 degC
   int32_t levelDrift = 0;       // 0.1 mm per second of sensor clock; bounces at 0 / tank height
   uint16_t echoError = 0;       // HdrError
