@@ -7,8 +7,15 @@ endif()
 
 # kl_add_subdirs(<dir>...): add each sub-folder that has a CMakeLists.txt, so
 # that the tree builds while parts of it are still being written.
+# KL_SKIP_DIRS: folders (relative to the source root) to leave out, for a
+# developer who builds one part while another is half written.
+set(KL_SKIP_DIRS "" CACHE STRING "Source folders to leave out of the build")
 function(kl_add_subdirs)
   foreach(d IN LISTS ARGN)
+    file(RELATIVE_PATH rel ${CMAKE_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/${d})
+    if(rel IN_LIST KL_SKIP_DIRS)
+      continue()
+    endif()
     if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${d}/CMakeLists.txt)
       add_subdirectory(${d})
     endif()
