@@ -1,0 +1,137 @@
+#include "Unit_cmd.h"
+
+namespace kl {
+
+// Stands in for the window once the engine is stopping: the window may be
+// going away, so nothing may reach it, and a question is answered "No" so that
+// no handler goes on to change the sensor.
+class TCmdThread::SilentView final : public WindowOps {
+ public:
+  void ShowPortStatus(int) override {}
+  void ShowDeviceStatus(int) override {}
+  void ShowScopePage() override {}
+  void ShowProgramPage() override {}
+  void SetWaitCursor() override {}
+  void SetNormalCursor() override {}
+  void SetBusy() override {}
+  void SetIdle() override {}
+  void AdoptLinkSettings() override {}
+  void AdoptNewAddress(int) override {}
+  void AdoptNewBaud() override {}
+  void EnableReadouts(bool) override {}
+  void ReadOscillMode() override {}
+  void ShowEcho() override {}
+  void ShowAutoStep1() override {}
+  void ShowAutoStep2() override {}
+  void ShowTuningParams() override {}
+  void AddAfcPoint() override {}
+  void BuildDisplayMask() override {}
+  void FillSettingsPage() override {}
+  void CollectSettingsPage() override {}
+  void ShowHubImage() override {}
+  void StoreHubImage() override {}
+  void ShowLevel(int, bool) override {}
+  void ErrorBox(const std::string&) override {}
+  bool ErrorBoxYesNo(const std::string&) override { return false; }
+  void InfoBox(const std::string&) override {}
+};
+
+JobTable DefaultJobTable() {
+  JobTable t{};
+  t[JOB_PORT_OPEN] = {JobPortOpen, 0, 0};
+  t[JOB_PORT_CLOSE] = {JobPortClose, 0, 0};
+  t[JOB_SEARCH] = {JobSearch, 0, 0};
+  // The jobs of the oscilloscope, settings and calibration pages keep their
+  // pauses and re-arm delays here even before their handlers exist, so that a
+  // chain posted by a page behaves the same once they are filled in.
+  t[JOB_ENTER_SCOPE] = {nullptr, kJobPauseMs, 0};
+  t[JOB_POLL_ECHO] = {nullptr, 0, kEchoRearmMs};
+  t[JOB_SET_AUTO] = {nullptr, kJobPauseMs, 0};
+  t[JOB_SET_FREQ] = {nullptr, kJobPauseMs, 0};
+  t[JOB_SET_FILTER] = {nullptr, kJobPauseMs, 0};
+  t[JOB_SET_KU] = {nullptr, kJobPauseMs, 0};
+  t[JOB_SET_ATTEN] = {nullptr, kJobPauseMs, 0};
+  t[JOB_SET_PULSE] = {nullptr, kJobPauseMs, 0};
+  t[JOB_SET_INTEGRATOR] = {nullptr, kJobPauseMs, 0};
+  t[JOB_AFC_SWEEP] = {nullptr, kJobPauseMs, 0};
+  t[JOB_DISPLAY_TEST] = {nullptr, 0, kSlowRearmMs};
+  t[JOB_LEVEL_POLL] = {nullptr, 0, kSlowRearmMs};
+  return t;
+}
+
+TCmdThread::TCmdThread(EngineRecords& records, UartLink& link, WindowOps& view,
+                       const LoadedTexts& texts, JobTable table)
+    : records_(records),
+      link_(link),
+      view_(view),
+      texts_(texts),
+      table_(std::move(table)),
+      silent_(std::make_unique<SilentView>()) {
+  thread_ = std::thread([this] { Execute(); });
+}
+
+TCmdThread::~TCmdThread() { Terminate(); }
+
+void TCmdThread::PostJob(int32_t code) {
+  {
+    std::lock_guard<std::mutex> g(engineLock_);
+    timer_.Kill();
+    slot_ = code;
+  }
+  wake_.Signal();
+}
+
+void TCmdThread::Terminate() {
+  stop_.RequestStop();
+  {
+    std::lock_guard<std::mutex> g(engineLock_);
+    timer_.Kill();
+  }
+  if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+}
+
+WindowOps& TCmdThread::View() { return Terminating() ? *silent_ : view_; }
+
+void TCmdThread::ShowStatusError(int32_t code) { View().ErrorBox(texts_.DeviceStatus(code)); }
+
+int32_t TCmdThread::PeekSlot() {
+  std::lock_guard<std::mutex> g(engineLock_);
+  return slot_;
+}
+
+bool TCmdThread::TimerPending() {
+  std::lock_guard<std::mutex> g(engineLock_);
+  return timer_.Pending();
+}
+
+void TCmdThread::Execute() {
+  while (!stop_.StopRequested()) {
+    if (!wake_.WaitFor(std::chrono::milliseconds(10))) continue;
+    int32_t code;
+    {
+      std::lock_guard<std::mutex> g(engineLock_);
+      code = slot_;
+      slot_ = kJobSlotEmpty;
+    }
+    // A wake-up whose code an earlier turn already took.
+    if (code == kJobSlotEmpty) continue;
+    if (code < 0 || code >= kJobTableSize) continue;
+    const JobEntry& job = table_[static_cast<size_t>(code)];
+    if (job.pauseMs > 0 && !Pause(job.pauseMs)) break;
+    if (job.handler) job.handler(*this);
+    jobsRun_.fetch_add(1);
+    if (job.rearmMs > 0) {
+      std::lock_guard<std::mutex> g(engineLock_);
+      if (slot_ == kJobSlotEmpty && !stop_.StopRequested()) {
+        timer_.Kill();
+        // Runs on the timer's thread with the engine lock held.
+        timer_.Start(std::chrono::milliseconds(job.rearmMs), [this, code] {
+          slot_ = code;
+          wake_.Signal();
+        });
+      }
+    }
+  }
+}
+
+}  // namespace kl
