@@ -527,8 +527,15 @@ struct VirtualSensor::Impl {
 
   // Waits up to `ms` unless Stop() is asked for; false when stopping.
   bool Pause(int ms) {
-    pollfd p{stopPipe[0], POLLIN, 0};
-    return ::poll(&p, 1, std::max(ms, 0)) == 0;
+    const int64_t until = RealMs() + std::max(ms, 0);
+    while (true) {
+      pollfd p{stopPipe[0], POLLIN, 0};
+      const int64_t left = until - RealMs();
+      const int r = ::poll(&p, 1, static_cast<int>(std::max<int64_t>(left, 0)));
+      if (r > 0) return false;
+      if (r == 0 && RealMs() >= until) return true;
+      if (r < 0 && errno != EINTR) return true;
+    }
   }
 
   bool Stopping() {
