@@ -1,0 +1,302 @@
+// The loader dialog end to end on the offscreen platform: real widgets, real
+// message boxes and file dialogs, the worker, the POSIX port and the virtual
+// device on a pseudo-terminal.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <deque>
+#include <functional>
+
+#include "ldr_dialog.h"
+#include "loader_test_util.h"
+#include "virtual_loader.h"
+
+namespace {
+
+QString q(const char* s) { return QString::fromUtf8(s); }
+
+// Answers the modal windows the worker opens: records and accepts message
+// boxes, and fills file dialogs from a queue of paths (empty: cancel).
+class ModalAnswerer {
+public:
+    ModalAnswerer() {
+        timer_.setInterval(10);
+        QObject::connect(&timer_, &QTimer::timeout, [this] { poll(); });
+        timer_.start();
+    }
+    std::vector<std::string> boxes;
+    std::deque<std::string> files;
+    std::function<void(QFileDialog*)> inspect;
+
+private:
+    void poll() {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (!w->isVisible()) continue;
+            if (auto* box = qobject_cast<QMessageBox*>(w)) {
+                boxes.push_back((box->windowTitle() + "|" + box->text()).toStdString());
+                box->button(QMessageBox::Ok)->click();
+                return;
+            }
+            if (auto* fd = qobject_cast<QFileDialog*>(w)) {
+                if (inspect) inspect(fd);
+                std::string path = files.empty() ? std::string() : files.front();
+                if (!files.empty()) files.pop_front();
+                if (path.empty()) {
+                    fd->reject();
+                } else {
+                    fd->selectFile(QString::fromStdString(path));
+                    static_cast<QDialog*>(fd)->accept();  // dispatches to QFileDialog::accept
+                }
+                return;
+            }
+        }
+    }
+    QTimer timer_;
+};
+
+bool pump_until(const std::function<bool()>& done, int seconds = 60) {
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > seconds * 1000) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QTest::qWait(1);
+    }
+    return true;
+}
+
+class LoaderDialogTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        setenv("KL31_PORTS_DIR", ports.path().c_str(), 1);
+        start_device(false);
+    }
+    void TearDown() override {
+        dialog.reset();
+        device.reset();
+        unsetenv("KL31_PORTS_DIR");
+    }
+    void start_device(bool paced) {
+        device.reset();
+        vloader::Config c;
+        c.com_name = "COM3";
+        c.ports_dir = ports.path();
+        c.paced = paced;
+        device = std::make_unique<vloader::Device>(c);
+        ASSERT_TRUE(device->start());
+    }
+    void open_dialog(LdrMainDialog::Options options = {}) {
+        app.own_folder = files.path() + "/";
+        app.write_pause_ms = 0;
+        dialog = std::make_unique<LdrMainDialog>(app, options);
+        dialog->show();
+    }
+    QString text(int id) {
+        QWidget* w = dialog->control(id);
+        if (auto* l = qobject_cast<QLabel*>(w)) return l->text();
+        if (auto* e = qobject_cast<QLineEdit*>(w)) return e->text();
+        if (auto* c = qobject_cast<QComboBox*>(w)) return c->currentText();
+        return {};
+    }
+    QPushButton* button(int id) { return qobject_cast<QPushButton*>(dialog->control(id)); }
+    bool operations_enabled() {
+        for (int id : LDR_OPERATION_BUTTONS)
+            if (!button(id)->isEnabled()) return false;
+        return true;
+    }
+    // Clicks a button and waits for the worker to take it and be idle again.
+    void click_and_wait(int id) {
+        button(id)->click();
+        ASSERT_TRUE(pump_until([&] { return !operations_enabled(); }, 10) || operations_enabled());
+        ASSERT_TRUE(pump_until([&] { return operations_enabled(); }));
+    }
+
+    ldrtest::TempDir ports, files;
+    std::unique_ptr<vloader::Device> device;
+    LdrApp app;
+    std::unique_ptr<LdrMainDialog> dialog;
+    ModalAnswerer answers;
+};
+
+TEST_F(LoaderDialogTest, ControlsCaptionsAndStartState) {
+    open_dialog({"/some/module.k31"});
+    EXPECT_EQ(dialog->windowTitle(), "KL31_AppLoader");
+    auto* heading = dialog->findChild<QLabel*>("ldr_heading");
+    ASSERT_NE(heading, nullptr);
+    EXPECT_EQ(heading->text(), "Varon 2.0  AppLoader.  Version 1.1");
+    ASSERT_NE(dialog->findChild<QLabel*>("ldr_icon"), nullptr);
+    EXPECT_FALSE(dialog->findChild<QLabel*>("ldr_icon")->pixmap().isNull());
+
+    const std::pair<int, const char*> buttons[] = {
+        {LDR_ID_SEARCH, "Поиск/Получить информацию"},
+        {LDR_ID_STOP, "Стоп"},
+        {LDR_ID_FIND_FILE, "Найти файл"},
+        {LDR_ID_WRITE_MODULE, "Записать модуль в устройство"},
+        {LDR_ID_SAVE_CALIBRATION, "Сохранить калибровку"},
+        {LDR_ID_SAVE_CONFIGURATION, "Сохранить конфигурацию"},
+        {LDR_ID_ACTIVATE, "Активировать приложение"},
+        {LDR_ID_EXIT, "Выйти"},
+    };
+    for (auto [id, caption] : buttons) {
+        ASSERT_NE(button(id), nullptr) << id;
+        EXPECT_EQ(button(id)->text(), q(caption)) << id;
+        EXPECT_EQ(button(id)->property("ldr_id").toInt(), id);
+    }
+    EXPECT_TRUE(button(LDR_ID_SEARCH)->isDefault());
+    for (int id : {LDR_ID_TYPE, LDR_ID_SERIAL, LDR_ID_BOOT, LDR_ID_APP, LDR_ID_REQUIRED_BOOT, LDR_ID_STATUS,
+                   LDR_ID_PERCENT})
+        ASSERT_NE(qobject_cast<QLabel*>(dialog->control(id)), nullptr) << id;
+    for (const char* label : {"COM-порт:", "485 N:", "Тип устройства :", "Серийный номер :", "BOOT версия (дата):",
+                              "APP версия (дата):", "Требуемая вер. BOOT:", "Файл для записи :", "Статус :"}) {
+        bool found = false;
+        for (QLabel* l : dialog->findChildren<QLabel*>()) found = found || l->text() == q(label);
+        EXPECT_TRUE(found) << label;
+    }
+    auto* port = qobject_cast<QComboBox*>(dialog->control(LDR_ID_PORT));
+    ASSERT_NE(port, nullptr);
+    EXPECT_TRUE(port->isEditable());
+    EXPECT_GE(port->findText("COM3"), 0) << "the virtual device's port is listed";
+    EXPECT_EQ(port->currentIndex(), 0);
+    EXPECT_EQ(text(LDR_ID_ADDRESS), "255");
+    auto* file = qobject_cast<QLineEdit*>(dialog->control(LDR_ID_FILE));
+    EXPECT_EQ(file->text(), "/some/module.k31");
+    EXPECT_EQ(file->maxLength(), 1280);
+    EXPECT_TRUE(operations_enabled());
+}
+
+TEST_F(LoaderDialogTest, SearchShowsTheDeviceFields) {
+    open_dialog();
+    qobject_cast<QComboBox*>(dialog->control(LDR_ID_PORT))->setEditText("COM3");
+    click_and_wait(LDR_ID_SEARCH);
+    EXPECT_EQ(text(LDR_ID_TYPE), "K31A");
+    EXPECT_EQ(text(LDR_ID_SERIAL), "1234");
+    EXPECT_EQ(text(LDR_ID_BOOT), "01.02 (15.06.2018)");
+    EXPECT_EQ(text(LDR_ID_APP), "02.03 (01.09.2021)");
+    EXPECT_EQ(text(LDR_ID_REQUIRED_BOOT), "01.02");
+    EXPECT_EQ(text(LDR_ID_STATUS), q("Чтение завершено"));
+    EXPECT_EQ(text(LDR_ID_PERCENT), "100%");
+    EXPECT_TRUE(answers.boxes.empty());
+}
+
+TEST_F(LoaderDialogTest, WriteModuleShowsProgress) {
+    start_device(true);
+    open_dialog();
+    const auto data = ldrtest::random_bytes(6 * 1030, 3);
+    ldrtest::write_file(files.file("m.k31"), data);
+    qobject_cast<QComboBox*>(dialog->control(LDR_ID_PORT))->setEditText("COM3");
+    qobject_cast<QLineEdit*>(dialog->control(LDR_ID_FILE))->setText(QString::fromStdString(files.file("m.k31")));
+    std::vector<QString> seen;
+    button(LDR_ID_WRITE_MODULE)->click();
+    ASSERT_TRUE(pump_until([&] {
+        if (text(LDR_ID_STATUS) == q("Запись") && (seen.empty() || seen.back() != text(LDR_ID_PERCENT)))
+            seen.push_back(text(LDR_ID_PERCENT));
+        return text(LDR_ID_STATUS) == q("Запись завершена") && operations_enabled();
+    }));
+    EXPECT_EQ(text(LDR_ID_PERCENT), "100%");
+    EXPECT_TRUE(answers.boxes.empty());
+    ASSERT_EQ(device->records().size(), 6u);
+    // Percentages only grow and stop short of 100 while records are going out.
+    ASSERT_GE(seen.size(), 2u);
+    for (size_t i = 1; i < seen.size(); ++i) EXPECT_LT(seen[i - 1].chopped(1).toInt(), seen[i].chopped(1).toInt());
+    EXPECT_LT(seen.back().chopped(1).toInt(), 100);
+}
+
+TEST_F(LoaderDialogTest, StopDuringAWrite) {
+    start_device(true);
+    open_dialog();
+    ldrtest::write_file(files.file("m.k31"), ldrtest::random_bytes(112 * 1030, 4));
+    qobject_cast<QComboBox*>(dialog->control(LDR_ID_PORT))->setEditText("COM3");
+    qobject_cast<QLineEdit*>(dialog->control(LDR_ID_FILE))->setText(QString::fromStdString(files.file("m.k31")));
+    button(LDR_ID_WRITE_MODULE)->click();
+    ASSERT_TRUE(pump_until([&] { return device->records().size() >= 1; }));
+    EXPECT_FALSE(operations_enabled());
+    EXPECT_TRUE(button(LDR_ID_STOP)->isEnabled());
+    button(LDR_ID_STOP)->click();
+    ASSERT_TRUE(pump_until([&] { return !answers.boxes.empty() && operations_enabled(); }));
+    EXPECT_EQ(answers.boxes, std::vector<std::string>{"Ошибка!|Прервано пользователем."});
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_LT(device->records().size(), 112u);
+}
+
+TEST_F(LoaderDialogTest, ExitDuringAWriteClosesAfterTheMessage) {
+    start_device(true);
+    open_dialog();
+    ldrtest::write_file(files.file("m.k31"), ldrtest::random_bytes(112 * 1030, 5));
+    qobject_cast<QComboBox*>(dialog->control(LDR_ID_PORT))->setEditText("COM3");
+    qobject_cast<QLineEdit*>(dialog->control(LDR_ID_FILE))->setText(QString::fromStdString(files.file("m.k31")));
+    button(LDR_ID_WRITE_MODULE)->click();
+    ASSERT_TRUE(pump_until([&] { return device->records().size() >= 1; }));
+    button(LDR_ID_EXIT)->click();
+    EXPECT_TRUE(dialog->isVisible()) << "the dialog waits for the worker";
+    ASSERT_TRUE(pump_until([&] { return !dialog->isVisible(); }));
+    EXPECT_EQ(answers.boxes, std::vector<std::string>{"Ошибка!|Прервано пользователем."});
+    EXPECT_EQ(dialog->result(), 0);
+    EXPECT_FALSE(ldr_worker_running(app));
+}
+
+TEST_F(LoaderDialogTest, EscapeClosesAnIdleDialog) {
+    open_dialog();
+    QTest::keyClick(dialog.get(), Qt::Key_Escape);
+    ASSERT_TRUE(pump_until([&] { return !dialog->isVisible(); }));
+    EXPECT_TRUE(answers.boxes.empty());
+}
+
+TEST_F(LoaderDialogTest, SaveConfigurationAndFindFileThroughFileDialogs) {
+    open_dialog();
+    qobject_cast<QComboBox*>(dialog->control(LDR_ID_PORT))->setEditText("COM3");
+    std::vector<std::string> seen_names, seen_dirs;
+    QStringList filters;
+    answers.inspect = [&](QFileDialog* fd) {
+        filters = fd->nameFilters();
+        seen_dirs.push_back(fd->directory().absolutePath().toStdString());
+        seen_names.push_back(fd->selectedFiles().value(0).toStdString());
+    };
+    answers.files.push_back(files.file("saved"));
+    click_and_wait(LDR_ID_SAVE_CONFIGURATION);
+    EXPECT_TRUE(answers.boxes.empty());
+    EXPECT_EQ(ldrtest::read_file(files.file("saved.k31")).size(), 6180u);
+    EXPECT_EQ(text(LDR_ID_STATUS), q("Сохранение завершено"));
+    ASSERT_EQ(seen_names.size(), 1u);
+    EXPECT_NE(seen_names[0].find("K31A_1234_CFG.k31"), std::string::npos) << seen_names[0];
+    EXPECT_EQ(seen_dirs[0], files.path());
+    EXPECT_EQ(filters, QStringList{q("Модули Varon 2.0 (.k31) (*.k31)")});
+
+    answers.files.push_back(files.file("saved.k31"));
+    click_and_wait(LDR_ID_FIND_FILE);
+    EXPECT_EQ(text(LDR_ID_FILE).toStdString(), files.file("saved.k31"));
+
+    answers.files.push_back("");  // cancelled: no message
+    click_and_wait(LDR_ID_SAVE_CALIBRATION);
+    EXPECT_TRUE(answers.boxes.empty());
+}
+
+TEST_F(LoaderDialogTest, StartUpFailureLeavesOnlyExit) {
+    LdrMainDialog::Options options;
+    options.fail_worker_start = true;
+    open_dialog(options);
+    ASSERT_TRUE(pump_until([&] { return !answers.boxes.empty(); }));
+    EXPECT_EQ(answers.boxes, std::vector<std::string>{"Ошибка!|Неизвестная ошибка."});
+    for (int id : LDR_OPERATION_BUTTONS) EXPECT_FALSE(button(id)->isEnabled()) << id;
+    EXPECT_TRUE(button(LDR_ID_STOP)->isEnabled());
+    button(LDR_ID_SEARCH)->click();  // disabled: nothing happens
+    button(LDR_ID_EXIT)->click();
+    EXPECT_FALSE(dialog->isVisible()) << "no worker: Exit closes at once";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
