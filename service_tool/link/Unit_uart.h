@@ -42,6 +42,9 @@ enum LinkResult : int32_t {
   LINK_RECEIVING = 9,    // internal: an answer is arriving
 };
 
+// "LINK_NO_ANSWER" for 6; "LINK_?" for codes outside the table.
+const char* UartResultName(int32_t code);
+
 // ---------------------------------------------------------------------------
 // Device commands (the command byte of a frame)
 

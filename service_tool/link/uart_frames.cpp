@@ -286,6 +286,14 @@ int32_t UartCodeFromBaud(int32_t baud) {
   return 0;
 }
 
+const char* UartResultName(int32_t code) {
+  static const char* const names[] = {"LINK_OK",         "LINK_NOT_DONE",   "LINK_BAD_PARAM",
+                                      "LINK_CRC_ERROR",  "LINK_BAD_LENGTH", "LINK_BAD_ANSWER",
+                                      "LINK_NO_ANSWER",  "LINK_WRITE_ERROR", "LINK_PORT_ERROR",
+                                      "LINK_RECEIVING"};
+  return code >= 0 && code <= 9 ? names[code] : "LINK_?";
+}
+
 bool UartIsSupportedModel(uint32_t modelCode) { return modelCode == kUartModelKL31; }
 bool UartIsSupportedFirmware(uint8_t version) { return version == 9; }
 
