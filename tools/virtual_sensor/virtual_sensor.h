@@ -135,7 +135,7 @@ struct SensorState {
   uint8_t pulse = 50;        // tenths
   uint8_t attenuation = 0;   // 0 or 30
   uint32_t integrator = (300u << 16) | 100u;  // threshold << 16 | dead zone
-  uint16_t resonance = 1250;  // kHz where the transducer answers best
+  uint16_t resonance = 1050;  // kHz where the transducer answers best
 
   // automatic tuning and frequency sweep
   uint8_t mode = 0;         // SVC_GET_MODE answer: 134/135 while a step runs
