@@ -81,12 +81,14 @@ void TCmdThread::PostJob(int32_t code) {
   wake_.Signal();
 }
 
-void TCmdThread::Terminate() {
+void TCmdThread::RequestStop() {
   stop_.RequestStop();
-  {
-    std::lock_guard<std::mutex> g(engineLock_);
-    timer_.Kill();
-  }
+  std::lock_guard<std::mutex> g(engineLock_);
+  timer_.Kill();
+}
+
+void TCmdThread::Terminate() {
+  RequestStop();
   if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
 }
 

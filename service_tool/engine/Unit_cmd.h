@@ -105,10 +105,13 @@ class TCmdThread {
   // wakes the thread. Never waits. Any thread may call it.
   void PostJob(int32_t code);
 
-  // Stops the poll timer, asks the thread to end and waits for it. Pauses
-  // inside a job are cut short and no window operation is called after this
-  // was requested; a transaction under way finishes first (each is bounded by
-  // its answer wait). Idempotent.
+  // Stops the poll timer and asks the thread to end, without waiting. From
+  // here on pauses inside a job are cut short and no window operation is
+  // called any more. A window that shuts down calls this first, then releases
+  // whatever operation the engine may be waiting in, then Terminate().
+  void RequestStop();
+  // RequestStop, then waits for the thread; a transaction under way finishes
+  // first (each is bounded by its answer wait). Idempotent.
   void Terminate();
   bool Terminating() const { return stop_.StopRequested(); }
 

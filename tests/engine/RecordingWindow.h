@@ -51,7 +51,7 @@ class RecordingWindow final : public WindowOps {
     std::unique_lock<std::mutex> g(m_);
     return cv_.wait_for(g, timeout, [&] { return !boxes_.empty(); });
   }
-  // The window goes away: open boxes return, later calls are counted.
+  // The window closes: open boxes return, later calls are counted.
   void Close() {
     std::lock_guard<std::mutex> g(m_);
     closed_ = true;
@@ -66,9 +66,10 @@ class RecordingWindow final : public WindowOps {
 
   void ShowPortStatus(int i) override { Record("ShowPortStatus(" + std::to_string(i) + ")"); }
   void ShowDeviceStatus(int c) override { Record("ShowDeviceStatus(" + std::to_string(c) + ")"); }
+  // The post comes first, so a test that saw the call can post after it.
   void ShowScopePage() override {
-    Record("ShowScopePage");
     if (engine) engine->PostJob(JOB_ENTER_SCOPE);
+    Record("ShowScopePage");
   }
   void ShowProgramPage() override {
     if (engine) engine->PostJob(JOB_IDLE);
