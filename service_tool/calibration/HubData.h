@@ -97,7 +97,8 @@ HubHeader HubReadHeader(const HubImage& image);
 // The complement of the wrapping 16-bit sum of the first Size / 2 words (an
 // odd last byte is not covered). 0xFFFF for a sealed image.
 std::uint16_t HubComputeChecksum(const HubImage* image);
-// Stores the Checksum that makes all covered words sum to 0.
+// Stores the Checksum that makes all covered words sum to 0 (an image of
+// less than 4 bytes does not cover its own Checksum word).
 void HubSeal(HubImage* image);
 // Version 0x0301 exactly, a Size that covers the header, and a good checksum.
 bool HubIsValid(const HubImage* image);

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Builds the image fuzz target with libFuzzer and AddressSanitizer (and
+# UndefinedBehaviorSanitizer), and optionally runs it.
+#   tools/fuzz_hub/build.sh [OUT_DIR] [--run SECONDS]
+# The binary is OUT_DIR/fuzz_hub (default <repo>/build-fuzz-hub); a run keeps
+# its corpus in OUT_DIR/corpus and any crash input in OUT_DIR.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+out="$root/build-fuzz-hub"
+run=""
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --run) run="$2"; shift 2 ;;
+    *) out="$1"; shift ;;
+  esac
+done
+mkdir -p "$out"
+core="$root/service_tool/calibration"
+"${CXX:-clang++}" -std=c++20 -O1 -g -Wall -Wextra -Wpedantic \
+  -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer \
+  -I"$core" \
+  "$here/fuzz_hub.cpp" "$core/HubData.cpp" "$core/TareRows.cpp" "$core/TareMessages.cpp" "$core/NumberText.cpp" \
+  -o "$out/fuzz_hub"
+echo "built $out/fuzz_hub"
+if [ -n "$run" ]; then
+  mkdir -p "$out/corpus"
+  cd "$out"
+  ./fuzz_hub -max_len=65536 -max_total_time="$run" -print_final_stats=1 corpus
+fi
