@@ -25,7 +25,7 @@ Bytes encode(LdrLink& link, const Bytes& payload) {
 
 int decode(LdrLink& link, const Bytes& frame, Bytes* payload) {
     size_t copy = std::min(frame.size(), sizeof link.rx);
-    std::memcpy(link.rx, frame.data(), copy);
+    if (copy > 0) std::memcpy(link.rx, frame.data(), copy);
     size_t len = 0;
     int r = ldr_decode_frame(link, frame.size(), &len);
     if (r == 0 && payload) payload->assign(link.payload, link.payload + len);
