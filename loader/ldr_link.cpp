@@ -6,6 +6,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -132,8 +133,15 @@ std::string ldr_com_device_path(const std::string& com_name) {
 int ldr_probe_port(const std::string& name) {
     int fd = open_exclusive(name);
     if (fd < 0) return 0;
+    // Most machines have ttyS files without hardware behind them; those that
+    // open anyway report no UART and are not offered as ports.
+    bool present = true;
+    if (ldr_com_device_path(strip_device_prefix(name)).rfind("/dev/ttyS", 0) == 0) {
+        serial_struct info{};
+        present = ioctl(fd, TIOCGSERIAL, &info) == 0 && info.type != PORT_UNKNOWN;
+    }
     close_exclusive(fd);
-    return 1;
+    return present ? 1 : 0;
 }
 
 int ldr_open_port(LdrLink& link, const std::string& name) {
