@@ -77,6 +77,14 @@ TEST_F(SensorLine, WorkedFramesOnTheLine) {
   EXPECT_EQ(ident[2], 0x42);
   EXPECT_EQ(ident[10], 0x09);
   EXPECT_EQ(sensor_->ReceivedCommands(), (Bytes{0x26, 0x80, 0x42}));
+  const auto frames = sensor_->ReceivedRequests();
+  ASSERT_EQ(frames.size(), 3u);
+  EXPECT_EQ(frames[0], (Bytes{0x31, 0x01, 0x26, 0xF4, 0x01, 0x7F}));
+  EXPECT_EQ(frames[2], (Bytes{0x31, 0xFF, 0x42, 0x0E}));
+  sensor_->ClearHistory();
+  EXPECT_TRUE(sensor_->ReceivedCommands().empty());
+  EXPECT_TRUE(sensor_->ReceivedRequests().empty());
+  EXPECT_EQ(sensor_->RequestCount(), 3u);
 }
 
 // Every query answers its own field of the state; distinct values catch a

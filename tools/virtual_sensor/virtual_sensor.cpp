@@ -134,6 +134,7 @@ struct VirtualSensor::Impl {
   std::vector<Fault> faults;
   bool pacing = false;
   std::vector<uint8_t> received;
+  std::vector<std::vector<uint8_t>> receivedFrames;
   size_t requests = 0, ignored = 0, answers = 0;
   std::mt19937_64 rng;
   int64_t autoStartMs = 0;   // sensor clock when the running tuning step began
@@ -589,7 +590,12 @@ struct VirtualSensor::Impl {
         ++ignored;
         return;
       }
+      if (received.size() >= kHistoryLimit) {
+        received.erase(received.begin(), received.begin() + kHistoryLimit / 2);
+        receivedFrames.erase(receivedFrames.begin(), receivedFrames.begin() + kHistoryLimit / 2);
+      }
       received.push_back(c);
+      receivedFrames.push_back(frame);
       ++requests;
       paced = pacing;
       baud = state.baud;  // the answer goes out at the rate the request came in
@@ -899,6 +905,17 @@ size_t VirtualSensor::RequestCount() const {
 size_t VirtualSensor::IgnoredCount() const {
   std::lock_guard<std::mutex> lock(impl_->mu);
   return impl_->ignored;
+}
+
+std::vector<std::vector<uint8_t>> VirtualSensor::ReceivedRequests() const {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  return impl_->receivedFrames;
+}
+
+void VirtualSensor::ClearHistory() {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  impl_->received.clear();
+  impl_->receivedFrames.clear();
 }
 
 size_t VirtualSensor::AnswerCount() const {

@@ -257,6 +257,13 @@ class VirtualSensor {
   size_t IgnoredCount() const;
   size_t AnswerCount() const;  // answers written (a double answer counts twice)
 
+  // Whole frames of accepted requests, in order (the same requests as
+  // ReceivedCommands). Both histories keep the latest kHistoryLimit entries,
+  // so a sensor left running for days does not grow without bound.
+  std::vector<std::vector<uint8_t>> ReceivedRequests() const;
+  void ClearHistory();  // forgets both histories; the counters keep counting
+  static constexpr size_t kHistoryLimit = 65536;
+
  private:
   struct Impl;
   std::unique_ptr<Impl> impl_;
