@@ -74,6 +74,7 @@ TEST_P(TareTest, InsertionKeepsLitresAndMillimetresRisingTogether)
         {"between, level not above the previous", two, 15.0f, 120, {}, "msg_wrong_code_value"},
         {"same litres overwrite", two, 20.0f, 190, {{"10.0", "120"}, {"20.0", "190"}}, nullptr},
         {"same litres, level below the previous", two, 20.0f, 110, {}, "msg_wrong_code_value"},
+        {"same litres, level equal to the previous", two, 20.0f, 120, {}, "msg_wrong_code_value"},
         {"same litres, first row", two, 10.0f, 100, {{"10.0", "100"}, {"20.0", "200"}}, nullptr},
         {"same litres, level not below the next", two, 10.0f, 200, {}, "msg_wrong_code_value"},
         {"before the first", two, 5.0f, 100, {{"5.0", "100"}, {"10.0", "120"}, {"20.0", "200"}}, nullptr},
