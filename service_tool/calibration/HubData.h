@@ -43,6 +43,8 @@ inline constexpr std::size_t HubOffMlPerBit = 8;
 struct HubImage {
     std::array<std::uint8_t, HubBufferSize> bytes{};
 };
+// The name the program's messages use for it.
+using HUB_DATA = HubImage;
 
 struct HubHeader {
     std::uint16_t Size = 0;
