@@ -1,0 +1,80 @@
+// KL_Install_snapshots: starts the service tool's main window exactly as
+// KL_Install does (without the splash), optionally searches for a sensor on
+// one port, and saves what the screen shows of each page as PNG files. Used
+// by scripts/screenshots.sh under a virtual display to look at the window.
+//
+//   KL_Install_snapshots <folder> [COM number]
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QTabWidget>
+#include <QThread>
+
+#include <cstdio>
+
+#include "Unit_main.h"
+
+namespace {
+
+void Settle(int ms) {
+  QElapsedTimer t;
+  t.start();
+  while (t.elapsed() < ms) {
+    QApplication::processEvents(QEventLoop::AllEvents, 20);
+    QThread::msleep(10);
+  }
+}
+
+bool Save(const QString& folder, const QString& name) {
+  QScreen* s = QGuiApplication::primaryScreen();
+  const QString path = QDir(folder).filePath(name + ".png");
+  const bool ok = s && s->grabWindow(0).save(path);
+  std::printf("%s %s\n", ok ? "saved" : "FAILED", qPrintable(path));
+  return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("KL31_Install_Service");
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: %s <folder> [COM number]\n", argv[0]);
+    return 2;
+  }
+  const QString folder = QString::fromLocal8Bit(argv[1]);
+  QDir().mkpath(folder);
+  kl::WindowConfig config = kl::WindowConfig::ForProgram();
+  config.splash = false;
+  kl::TForm1 form(config);
+  form.show();
+  Settle(800);
+  auto* tabs = form.findChild<QTabWidget*>("PcMain");
+  auto* com = form.findChild<QComboBox*>("CmbCom");
+  bool ok = Save(folder, "1-program");
+  if (argc >= 3) {
+    const int idx = com->findText(QString("COM") + argv[2]);
+    if (idx >= 0) com->setCurrentIndex(idx);
+    form.findChild<QPushButton*>("BtnSearchDevice")->click();
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 60000 && tabs->currentIndex() == 0 && !form.findChild<QMessageBox*>("ErrorBox")) Settle(100);
+    Settle(500);
+    ok = Save(folder, "2-after-search") && ok;
+  }
+  // The other pages, chosen as a user would; a page whose content is not
+  // built yet shows empty.
+  const char* names[] = {"3-oscilloscope", "4-calibration", "5-settings"};
+  for (int i = 1; i <= 3; ++i) {
+    for (QMessageBox* b : form.findChildren<QMessageBox*>()) b->close();
+    tabs->setCurrentIndex(i);
+    Settle(500);
+    ok = Save(folder, names[i - 1]) && ok;
+  }
+  form.close();
+  return ok ? 0 : 1;
+}
