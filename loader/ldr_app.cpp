@@ -93,12 +93,11 @@ LdrApp::~LdrApp() {
 }
 
 void ldr_show_progress(LdrDialog& dialog, const std::string& text, int total, int done) {
-    dialog.set_text(LDR_ID_STATUS, text);
     int64_t percent = total == 0 ? 0 : int64_t(done) * 100 / total;
     percent = std::clamp<int64_t>(percent, 0, 100);
     char buf[16];
     std::snprintf(buf, sizeof buf, "%02d%%", int(percent));
-    dialog.set_text(LDR_ID_PERCENT, buf);
+    dialog.set_status(text, buf);
 }
 
 int ldr_show_error(LdrDialog& dialog, int code) {

@@ -228,6 +228,13 @@ void LdrMainDialog::set_text(int id, const std::string& text) {
     });
 }
 
+void LdrMainDialog::set_status(const std::string& text, const std::string& percent) {
+    call_on_ui([this, text, percent] {
+        static_cast<QLabel*>(control(LDR_ID_STATUS))->setText(q(text));
+        static_cast<QLabel*>(control(LDR_ID_PERCENT))->setText(q(percent));
+    });
+}
+
 void LdrMainDialog::set_buttons(bool enabled) {
     call_on_ui([this, enabled] {
         for (int id : LDR_OPERATION_BUTTONS)

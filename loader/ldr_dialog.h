@@ -41,6 +41,7 @@ public:
     // LdrDialog, called from the worker.
     std::string get_text(int id) override;
     void set_text(int id, const std::string& text) override;
+    void set_status(const std::string& text, const std::string& percent) override;
     void set_buttons(bool enabled) override;
     void show_message(const std::string& title, const std::string& text) override;
     LdrFileChoice open_file_dialog(const std::string& initial_folder) override;

@@ -62,6 +62,12 @@ public:
     // field, as UTF-8.
     virtual std::string get_text(int id) = 0;
     virtual void set_text(int id, const std::string& text) = 0;
+    // The status line's two fields together, so that nobody sees a new text
+    // beside the previous percentage.
+    virtual void set_status(const std::string& text, const std::string& percent) {
+        set_text(LDR_ID_STATUS, text);
+        set_text(LDR_ID_PERCENT, percent);
+    }
     virtual void set_buttons(bool enabled) = 0;
     // A modal box owned by the dialog with one OK button and an error icon.
     virtual void show_message(const std::string& title, const std::string& text) = 0;
