@@ -53,7 +53,11 @@ private:
                 if (path.empty()) {
                     fd->reject();
                 } else {
+                    // selectFile() leaves a focused name field alone, so the
+                    // path is typed into it as a user would.
                     fd->selectFile(QString::fromStdString(path));
+                    if (auto* edit = fd->findChild<QLineEdit*>("fileNameEdit"))
+                        edit->setText(QString::fromStdString(path));
                     static_cast<QDialog*>(fd)->accept();  // dispatches to QFileDialog::accept
                 }
                 return;
@@ -98,6 +102,7 @@ protected:
         app.own_folder = files.path() + "/";
         app.write_pause_ms = 0;
         dialog = std::make_unique<LdrMainDialog>(app, options);
+        count_enable_changes();
         dialog->show();
     }
     QString text(int id) {
@@ -113,12 +118,26 @@ protected:
             if (!button(id)->isEnabled()) return false;
         return true;
     }
-    // Clicks a button and waits for the worker to take it and be idle again.
+    // Clicks a button and waits until the worker has disabled and enabled
+    // the operation buttons again, however quickly that happened.
     void click_and_wait(int id) {
+        const int before = enable_changes;
         button(id)->click();
-        ASSERT_TRUE(pump_until([&] { return !operations_enabled(); }, 10) || operations_enabled());
-        ASSERT_TRUE(pump_until([&] { return operations_enabled(); }));
+        ASSERT_TRUE(pump_until([&] { return enable_changes >= before + 2 && operations_enabled(); }));
     }
+    void count_enable_changes() {
+        auto* counter = new EnableCounter(&enable_changes, dialog.get());
+        button(LDR_ID_SEARCH)->installEventFilter(counter);
+    }
+    struct EnableCounter : QObject {
+        EnableCounter(int* n, QObject* parent) : QObject(parent), n_(n) {}
+        bool eventFilter(QObject*, QEvent* e) override {
+            if (e->type() == QEvent::EnabledChange) ++*n_;
+            return false;
+        }
+        int* n_;
+    };
+    int enable_changes = 0;
 
     ldrtest::TempDir ports, files;
     std::unique_ptr<vloader::Device> device;
