@@ -27,6 +27,15 @@ constexpr KeyText kMessages[] = {
     {"msg_auto_completed", "Автоматическое определение параметров завершено успешно"},
     {"msg_auto_failed", "Автоматическое определение параметров завершено неудачно. Ошибка Е"},
     {"msg_afc_completed", "Построение АЧХ завершено"},
+    // Our own refusals: a level or volume that a 16-bit word of the sensor's
+    // table cannot hold is refused rather than stored wrapped.
+    {"msg_level_out_of_range", "Уровень должен быть от 0 до 6553 мм"},
+    {"msg_litr_negative", "Литраж не может быть отрицательным"},
+    {"msg_row_level_out_of_range",
+     "Строка %1: уровень не помещается в таблицу датчика (допустимо от 0 до 6553 мм). Таблица не сохранена."},
+    {"msg_row_litr_out_of_range",
+     "Строка %1: литраж не помещается в таблицу датчика (допустимо от 0 до 655350 л). Таблица не сохранена."},
+    {"msg_row_mm_not_whole", "Строка %1: значение в мм не является целым числом"},
 };
 
 constexpr KeyText kPortStatus[] = {

@@ -50,8 +50,15 @@ enum class Msg : int {
   AutoCompleted,           // msg_auto_completed
   AutoFailed,              // msg_auto_failed (the error number is appended)
   AfcCompleted,            // msg_afc_completed
+  // Refusals of calibration points and tables the sensor's 16-bit words
+  // cannot hold. The Row* texts carry "%1" for the 1-based row number.
+  LevelOutOfRange,         // msg_level_out_of_range
+  LitrNegative,            // msg_litr_negative
+  RowLevelOutOfRange,      // msg_row_level_out_of_range (%1)
+  RowLitrOutOfRange,       // msg_row_litr_out_of_range (%1)
+  RowMmNotWhole,           // msg_row_mm_not_whole (%1)
 };
-inline constexpr std::size_t kMessageCount = 18;
+inline constexpr std::size_t kMessageCount = 23;
 
 // Port status index as shown in the status bar.
 inline constexpr int kPortOpened = 0;
