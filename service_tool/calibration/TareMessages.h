@@ -1,8 +1,13 @@
 // Built-in texts of the messages the tank data rules show.
 //
-// Each entry: the language-file key, the built-in Russian text and its English
-// translation. Texts holding "%1" take the 1-based row number (TareUi passes
-// it; TareMessageText fills it in).
+// Two kinds of key meet here. The calibration window loads its own keys (the
+// refusals of the filling procedure and of the rows, the truncation question)
+// from its language section, with the defaults of TareWindowMessages(). The
+// other keys (msg_hub_wrong, msg_table_too_big and the refusals of levels and
+// volumes that the sensor's 16-bit words cannot hold) are program-wide message
+// texts, kept with the others in Unit_texts and loaded once at start.
+// TareBuiltinText reaches both, so that every key a rule passes to TareUi has a
+// text. Texts holding "%1" take the 1-based row number (TareMessageText).
 #pragma once
 
 #include <span>
@@ -10,22 +15,18 @@
 #include <string_view>
 
 struct TareMessage {
-    const char* key;
-    const char* russian;
-    const char* english;
+    std::string_view key;
+    std::string_view russian;
+    // For the English section of the language file.
+    std::string_view english;
 };
 
-// Keys loaded by the calibration window: the refusals of the calibration rows
-// and of the filling procedure, the truncation question, and the refusals of
-// levels and volumes that the sensor's table cannot hold.
+// The calibration window's own message keys.
 std::span<const TareMessage> TareWindowMessages();
 
-// Keys of the main window's texts that the image operations use
-// (msg_hub_wrong, msg_table_too_big).
-std::span<const TareMessage> HubMessages();
-
-// The entry for a key from either table, or nullptr.
-const TareMessage* TareFindMessage(std::string_view key);
+// The built-in Russian text of a key that the rows or the image operations
+// show; empty for any other key.
+std::string_view TareBuiltinText(std::string_view key);
 
 // `text` with every "%1" replaced by `row` in decimal.
 std::string TareMessageText(std::string_view text, int row);

@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <memory>
+#include <optional>
 #include <set>
 #include <vector>
 
 #include "RecordingUi.h"
 #include "TareMessages.h"
 #include "TareRows.h"
+#include "Unit_texts.h"
 
 namespace {
 
@@ -398,33 +401,76 @@ TEST_P(TareTest, DrainingSubtractsFromTheSmallestVolume)
     EXPECT_EQ(t.rows, Expect({{"0.0", "110"}, {"10.0", "120"}, {"20.0", "200"}}));
 }
 
-TEST(TareMessages, EveryKeyTheRulesShowHasBothTexts)
+TEST(TareMessages, EveryKeyTheRulesShowHasABuiltinText)
 {
-    const char* used[] = {"msg_wrong_code_value",     "msg_wrong_litr_value",  "msg_accuracy_value_wrong",
-                          "msg_fuel_portion_wrong",   "msg_fuel_portion_too_small",
-                          "msg_code_change_less_than_accuracy", "msg_drain_portion_too_big",
-                          "msg_table_will_trunc",     "msg_level_out_of_range", "msg_litr_negative",
-                          "msg_row_level_out_of_range", "msg_row_litr_out_of_range", "msg_row_mm_not_whole",
-                          "msg_hub_wrong",            "msg_table_too_big"};
-    for (const char* key : used) {
-        const TareMessage* m = TareFindMessage(key);
-        ASSERT_NE(m, nullptr) << key;
-        EXPECT_STRNE(m->russian, "") << key;
-        EXPECT_STRNE(m->english, "") << key;
-        // Texts that name a row carry the placeholder in both languages.
-        const bool rowText = std::string_view(key).starts_with("msg_row_");
-        EXPECT_EQ(std::string_view(m->russian).find("%1") != std::string_view::npos, rowText) << key;
-        EXPECT_EQ(std::string_view(m->english).find("%1") != std::string_view::npos, rowText) << key;
+    // The calibration window's own keys, with their translations.
+    const std::set<std::string> window = {"msg_wrong_code_value",     "msg_wrong_litr_value",
+                                          "msg_accuracy_value_wrong", "msg_fuel_portion_wrong",
+                                          "msg_fuel_portion_too_small", "msg_code_change_less_than_accuracy",
+                                          "msg_drain_portion_too_big", "msg_table_will_trunc"};
+    // Program-wide message texts, loaded with the others at start.
+    const std::set<std::string> program = {"msg_level_out_of_range",     "msg_litr_negative",
+                                           "msg_row_level_out_of_range", "msg_row_litr_out_of_range",
+                                           "msg_row_mm_not_whole",       "msg_hub_wrong",
+                                           "msg_table_too_big"};
+    std::set<std::string> listed;
+    for (const TareMessage& m : TareWindowMessages()) {
+        EXPECT_TRUE(listed.insert(std::string(m.key)).second) << m.key;
+        EXPECT_FALSE(m.english.empty()) << m.key;
+        EXPECT_EQ(m.english.find("%1"), std::string_view::npos) << m.key;
     }
-    std::set<std::string> keys;
-    for (const auto& m : TareWindowMessages()) EXPECT_TRUE(keys.insert(m.key).second) << m.key;
-    for (const auto& m : HubMessages()) EXPECT_TRUE(keys.insert(m.key).second) << m.key;
-    EXPECT_EQ(keys.size(), std::size(used));
-    EXPECT_STREQ(TareFindMessage("msg_table_will_trunc")->russian,
-                 "Превышено максимальное количество записей. Таблица будет усечена. Продолжить?");
-    EXPECT_EQ(TareFindMessage("msg_nothing"), nullptr);
+    EXPECT_EQ(listed, window);
+    for (const kl::KeyText& k : kl::MessageKeys()) EXPECT_EQ(window.count(std::string(k.key)), 0u) << k.key;
+
+    std::set<std::string> all = window;
+    all.insert(program.begin(), program.end());
+    for (const std::string& key : all) {
+        const std::string_view text = TareBuiltinText(key);
+        EXPECT_FALSE(text.empty()) << key;
+        // Texts that name a row carry its placeholder.
+        EXPECT_EQ(text.find("%1") != std::string_view::npos, key.starts_with("msg_row_")) << key;
+    }
+    EXPECT_EQ(TareBuiltinText("msg_table_will_trunc"),
+              "Превышено максимальное количество записей. Таблица будет усечена. Продолжить?");
+    EXPECT_EQ(TareBuiltinText("msg_row_level_out_of_range"),
+              kl::LoadedTexts::Builtin().Message(kl::Msg::RowLevelOutOfRange));
+    EXPECT_EQ(TareBuiltinText("msg_nothing"), "");
+    EXPECT_EQ(TareMessageText(TareBuiltinText("msg_row_mm_not_whole"), 17),
+              "Строка 17: значение в мм не является целым числом");
     EXPECT_EQ(TareMessageText("Строка %1: x, %1", 17), "Строка 17: x, 17");
     EXPECT_EQ(TareMessageText("100%", 3), "100%");
+}
+
+// The value of `key` in section `section` of the shipped language file (UTF-8
+// with a byte-order mark, CRLF lines); nullopt when absent.
+std::optional<std::string> ShippedText(const std::string& section, const std::string& key)
+{
+    std::ifstream in(std::string(KL_RESOURCES_DIR) + "/KL31_Install_Service.lng", std::ios::binary);
+    std::string line, current;
+    while (std::getline(in, line)) {
+        if (line.starts_with("\xEF\xBB\xBF")) line.erase(0, 3);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.starts_with("[") && line.ends_with("]")) {
+            current = line.substr(1, line.size() - 2);
+        } else if (current == section && line.starts_with(key + "=")) {
+            return line.substr(key.size() + 1);
+        }
+    }
+    return std::nullopt;
+}
+
+TEST(TareMessages, ShippedLanguageFileTranslatesTheRefusals)
+{
+    for (const char* key : {"msg_level_out_of_range", "msg_litr_negative", "msg_row_level_out_of_range",
+                            "msg_row_litr_out_of_range", "msg_row_mm_not_whole"}) {
+        SCOPED_TRACE(key);
+        EXPECT_EQ(ShippedText("Русский", key), std::string(TareBuiltinText(key)));
+        const auto english = ShippedText("English", key);
+        ASSERT_TRUE(english);
+        EXPECT_FALSE(english->empty());
+        // A translation that lost the placeholder would hide the row to correct.
+        EXPECT_EQ(english->find("%1") != std::string::npos, std::string_view(key).starts_with("msg_row_"));
+    }
 }
 
 }  // namespace

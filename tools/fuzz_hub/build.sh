@@ -17,10 +17,12 @@ while [ $# -gt 0 ]; do
 done
 mkdir -p "$out"
 core="$root/service_tool/calibration"
+texts="$root/service_tool/engine/texts"
 "${CXX:-clang++}" -std=c++20 -O1 -g -Wall -Wextra -Wpedantic \
   -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer \
-  -I"$core" \
+  -I"$core" -I"$texts" \
   "$here/fuzz_hub.cpp" "$core/HubData.cpp" "$core/TareRows.cpp" "$core/TareMessages.cpp" "$core/NumberText.cpp" \
+  "$texts/Unit_texts.cpp" \
   -o "$out/fuzz_hub"
 echo "built $out/fuzz_hub"
 if [ -n "$run" ]; then
