@@ -213,7 +213,9 @@ HubStoreResult HubStoreCustomTable(HubImage* image, TankTable* table, int mlPerB
         const std::size_t need = std::size_t{table->TableLen} * TankPointSize + TankRecordHeaderSize;
         const std::size_t size = ImageSize(*image);
         if (table->TableLen > TankTableMaxPoints || r->Size < need || std::size_t{r->Offset} + need > size) {
-            ui.ShowError("msg_table_too_big", 0);
+            // Reported in a Yes/No box like the other image messages; the
+            // answer changes nothing.
+            (void)ui.AskYesNo("msg_table_too_big");
             return HubStoreResult::TableTooBig;
         }
         if (table->MlPerUnit == 0) table->MlPerUnit = 1;
@@ -238,6 +240,11 @@ std::string HubVersionText(const HubImage* image)
     char buf[16];
     std::snprintf(buf, sizeof buf, "%u.%02X", static_cast<unsigned>(v >> 8), static_cast<unsigned>(v & 0xFF));
     return buf;
+}
+
+int MlPerBitIndex(const HubImage* image)
+{
+    return image ? MlPerBitIndexFromImage(HubWord(*image, HubOffMlPerBit)) : -1;
 }
 
 int MlPerBitIndexFromImage(std::uint16_t mlPerBit)

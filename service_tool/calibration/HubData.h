@@ -141,21 +141,26 @@ enum class HubStoreResult {
     Stored,          // the custom record (when selected) and MlPerBit written, sealed
     ResolutionOnly,  // another tank is selected: only MlPerBit written, sealed
     NoCustomRecord,  // the custom tank is selected but the image has no record for it
-    TableTooBig,     // the custom record has no room for the table; msg_table_too_big shown
+    TableTooBig,     // the custom record has no room for the table; msg_table_too_big reported
     NoImage,
 };
 
 // Writes the calibration table into the custom tank record (when the custom
 // tank is the selected one) and the output resolution into the header, then
 // seals. An invalid image first asks msg_hub_wrong; Yes rebuilds the default
-// image. mlPerBitIndex is the position in the output-resolution list (0 = 1 ml
-// ... 4 = 10 l per bit, -1 = none). A table with MlPerUnit 0 gets 1.
+// image. A custom record without room for the table is reported with
+// msg_table_too_big (a Yes/No box, either answer) and nothing is written.
+// mlPerBitIndex is the position in the output-resolution list (0 = 1 ml ...
+// 4 = 10 l per bit, -1 = none). A table with MlPerUnit 0 gets 1.
 HubStoreResult HubStoreCustomTable(HubImage* image, TankTable* table, int mlPerBitIndex,
                                    int selectedTankId, TareUi& ui);
 
 // "3.01" for 0x0301, "3.0A" for 0x030A.
 std::string HubVersionText(const HubImage* image);
 
+// Position in the output-resolution list for the image's MlPerBit (-1, no
+// selection, also when there is no image).
+int MlPerBitIndex(const HubImage* image);
 // Position in the output-resolution list for a MlPerBit word: the number of
 // decimal digits minus one (1..9 -> 0, 10..99 -> 1, ... 10000.. -> 4), -1 for 0.
 int MlPerBitIndexFromImage(std::uint16_t mlPerBit);

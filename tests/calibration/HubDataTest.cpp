@@ -238,6 +238,16 @@ TEST(HubImage, OutputResolutionIndex)
     for (const auto& [word, index] : fromImage) EXPECT_EQ(MlPerBitIndexFromImage(word), index) << word;
     const std::pair<int, std::uint16_t> toImage[] = {{-1, 0}, {0, 1}, {1, 10}, {2, 100}, {3, 1000}, {4, 10000}, {5, 0}};
     for (const auto& [index, word] : toImage) EXPECT_EQ(MlPerBitFromIndex(index), word) << index;
+
+    // The page's list position for an image: none for MlPerBit 0, the 10 ml
+    // entry for an odd 50.
+    auto im = DefaultImage();
+    EXPECT_EQ(MlPerBitIndex(im.get()), 0);
+    HubSetWord(*im, HubOffMlPerBit, 0);
+    EXPECT_EQ(MlPerBitIndex(im.get()), -1);
+    HubSetWord(*im, HubOffMlPerBit, 50);
+    EXPECT_EQ(MlPerBitIndex(im.get()), 1);
+    EXPECT_EQ(MlPerBitIndex(nullptr), -1);
 }
 
 TEST(HubImage, StoringTheCalibrationTableIntoTheCustomRecord)
@@ -267,12 +277,18 @@ TEST(HubImage, StoringIntoATooSmallCustomRecordChangesNothing)
     HubSetWord(*im, 26, 90);  // room for 20 points
     HubSeal(im.get());
     const HubImage before = *im;
-    RecordingUi ui;
-    EXPECT_EQ(HubStoreCustomTable(im.get(), Table(0, 21, 1).get(), 0, CustomTankID, ui),
-              HubStoreResult::TableTooBig);
-    EXPECT_EQ(ui.OnlyError(), "msg_table_too_big");
-    EXPECT_EQ(im->bytes, before.bytes);
+    // Reported in a Yes/No box; neither answer stores anything.
+    for (bool answer : {true, false}) {
+        RecordingUi ui;
+        ui.answers = {answer};
+        EXPECT_EQ(HubStoreCustomTable(im.get(), Table(0, 21, 1).get(), 0, CustomTankID, ui),
+                  HubStoreResult::TableTooBig);
+        EXPECT_EQ(ui.questions, std::vector<std::string>{"msg_table_too_big"});
+        EXPECT_TRUE(ui.errors.empty());
+        EXPECT_EQ(im->bytes, before.bytes);
+    }
     // 20 points fill it exactly.
+    RecordingUi ui;
     EXPECT_EQ(HubStoreCustomTable(im.get(), Table(0, 20, 1).get(), 0, CustomTankID, ui), HubStoreResult::Stored);
 }
 
@@ -376,13 +392,15 @@ TEST(HubImage, HostileImagesAreReadInsideTheBufferAndTheirSize)
         EXPECT_EQ(im->bytes, before.bytes);
     }
     {
-        // The point count is not taken modulo 16 bits: 16381 points would
-        // wrap to a record of 6 bytes.
+        // The room needed is not taken modulo 16 bits: 16382 points would
+        // wrap to a record of 2 bytes and seem to fit the 210 of the record.
         auto im = DefaultImage();
+        const HubImage before = *im;
         auto t = std::make_unique<TankTable>();
-        t->TableLen = 16381;
+        t->TableLen = 16382;
         RecordingUi ui;
         EXPECT_EQ(HubStoreCustomTable(im.get(), t.get(), 0, CustomTankID, ui), HubStoreResult::TableTooBig);
+        EXPECT_EQ(im->bytes, before.bytes);
     }
 }
 
