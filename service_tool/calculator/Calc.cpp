@@ -38,12 +38,11 @@ double RoundToMillilitres(double mm3) { return std::trunc(mm3 * 0.001 + 0.5) * 0
 std::optional<CalcInputError> CalcTorusParams(const TorusInputs& in, const NumberLocale& loc, TorusParams& out)
 {
     const std::string* const texts[5] = {&in.outer_diameter, &in.inner_diameter, &in.height, &in.wall, &in.step};
-    for (const std::string* t : texts) {
-        if (t->empty()) {
-            out.valid = false;
-            return std::nullopt;
-        }
-    }
+    // Every torus recomputation starts from "no tank", also one that stops
+    // at a text that is not a number.
+    out.valid = false;
+    for (const std::string* t : texts)
+        if (t->empty()) return std::nullopt;
     double v[5];
     if (auto err = ReadAll(texts, loc, v)) return err;
     const double outerDiameter = v[0], innerDiameter = v[1], height = v[2], w = v[3], step = v[4];

@@ -75,11 +75,13 @@ struct CalcInputError {
 };
 
 // Derives the torus parameters. Any empty text makes them invalid. A text
-// that is not a number leaves the parameters as they were and is returned, so
-// that the window can report it and keep its previous table and drawing.
+// that is not a number is returned, so that the window can report it and keep
+// its previous table; the parameters keep their values but are no longer
+// valid, since each torus recomputation starts by clearing `valid`.
 std::optional<CalcInputError> CalcTorusParams(const TorusInputs& in, const NumberLocale& loc, TorusParams& out);
-// Derives the cylinder parameters; an empty text counts as 0. Conversion
-// failures as for the torus.
+// Derives the cylinder parameters; an empty text counts as 0. A text that is
+// not a number is returned and leaves the parameters as they were, `valid`
+// included: the cylinder sets or clears it only at the end.
 std::optional<CalcInputError> CalcCylinderParams(const CylinderInputs& in, const NumberLocale& loc,
                                                  CylinderParams& out);
 

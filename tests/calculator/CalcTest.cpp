@@ -183,6 +183,11 @@ TEST(CylinderCalc, InvalidInputsGiveNoTable)
 
 TEST(CylinderCalc, EndDepthSolution)
 {
+    // The default cylinder with an arc of exactly 2r passes the arc check but
+    // has no depth to solve for (target = 4a).
+    const double r = 1134 * 0.15915494309189534 - 3;
+    ASSERT_FALSE(2 * r > 354.96341093241864);
+    EXPECT_EQ(SolveEndDepth(r, 2 * 354.96341093241864), 0.0);
     // An arc of exactly half a flat ellipse (perimeter 4a) has no depth.
     EXPECT_EQ(SolveEndDepth(100.0, 400.0), 0.0);
     EXPECT_EQ(SolveEndDepth(100.0, 399.0), 0.0);
@@ -221,7 +226,8 @@ TEST(CalcInputs, TextsInTheUsersNotation)
     ASSERT_TRUE(p.valid);
     EXPECT_DOUBLE_EQ(p.outer_radius, 297.5);
 
-    // A text that is not a number is reported and changes nothing.
+    // A text that is not a number is reported and changes no value, but the
+    // torus recomputation has already cleared `valid`; the cylinder's keeps it.
     TorusParams before = Torus(TorusDefaults());
     TorusParams q = before;
     in.wall = "2.5";
@@ -229,8 +235,9 @@ TEST(CalcInputs, TextsInTheUsersNotation)
     ASSERT_TRUE(err);
     EXPECT_EQ(err->field, 3);
     EXPECT_EQ(err->text, "2.5");
-    EXPECT_TRUE(q.valid);
+    EXPECT_FALSE(q.valid);
     EXPECT_EQ(q.outer_radius, before.outer_radius);
+    EXPECT_EQ(q.half_height, before.half_height);
 
     CylinderInputs c = CylinderDefaults();
     c.step = "1x";
