@@ -542,6 +542,18 @@ TEST_F(SensorLine, PacedAnswersTakeTheirLineTime) {
   // 21 byte times at 2400 bit/s must have passed before the last byte: a lower
   // bound, which a slow machine cannot break.
   EXPECT_GE(took, std::chrono::milliseconds(21 * 10 * 1000 / 2400));
+
+  // The pseudo-terminal delivers a request at once; a paced sensor takes it
+  // only when its bytes would have crossed the line, as a real one does. A
+  // block write is 133 bytes, its acknowledgement 5.
+  Bytes data(1, 3);
+  data.resize(1 + kBlockSize, 0x5A);
+  const auto writeStart = std::chrono::steady_clock::now();
+  const Bytes ack = Ask(1, cmd::kWriteBlock, data);
+  const auto writeTook = std::chrono::steady_clock::now() - writeStart;
+  ASSERT_EQ(ack.size(), 5u);
+  EXPECT_EQ(ack[3], 0);
+  EXPECT_GE(writeTook, std::chrono::milliseconds((133 + 4) * 10 * 1000 / 2400));
 }
 
 TEST_F(SensorLine, StateAndFaultsCanBeChangedWhileItAnswers) {

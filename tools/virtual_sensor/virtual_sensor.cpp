@@ -117,6 +117,13 @@ void Put16(uint8_t* p, uint32_t v) {
   p[1] = static_cast<uint8_t>((v >> 8) & 0xFF);
 }
 
+// When a pending request byte came and whether the line ran at the sensor's
+// rate then.
+struct Arrival {
+  int64_t ms = 0;
+  bool rightSpeed = false;
+};
+
 // What the sensor does after an answer has gone out.
 struct Answer {
   std::vector<uint8_t> bytes;
@@ -574,14 +581,16 @@ struct VirtualSensor::Impl {
     }
   }
 
-  // Handles one complete, well-formed request.
-  void Handle(const std::vector<uint8_t>& frame) {
+  // Handles one complete, well-formed request whose first byte came at
+  // `firstByteMs`.
+  void Handle(const std::vector<uint8_t>& frame, int64_t firstByteMs) {
     std::vector<Fault> hit;
     Answer a;
     bool paced = false;
     int baud = 0;
     int delayMs = 0;
     bool silent = false;
+    int64_t requestEndMs = 0;
     {
       std::lock_guard<std::mutex> lock(mu);
       Simulate();
@@ -599,6 +608,12 @@ struct VirtualSensor::Impl {
       ++requests;
       paced = pacing;
       baud = state.baud;  // the answer goes out at the rate the request came in
+      // A pseudo-terminal hands the whole request over at once; on a real
+      // line its last byte arrives only after 10 bits a byte. A paced
+      // sensor answers no earlier than that, so a tool that starts its
+      // answer wait before its request is on the line sees the cost.
+      if (paced && baud > 0)
+        requestEndMs = firstByteMs + static_cast<int64_t>(frame.size()) * 10000 / baud;
       hit = TakeFaults(c);
       int forcedStatus = 0;
       for (const Fault& f : hit) {
@@ -652,13 +667,14 @@ struct VirtualSensor::Impl {
         answers += 1;
       }
     }
+    if (requestEndMs > RealMs() && !Pause(static_cast<int>(requestEndMs - RealMs()))) return;
     if (delayMs > 0 && !Pause(delayMs)) return;
     Send(a.bytes, paced, baud);
   }
 
   void Run() {
     std::vector<uint8_t> pending;
-    std::vector<bool> rightSpeed;  // per pending byte: arrived at the sensor's rate
+    std::vector<Arrival> arrivals;  // per pending byte
     int64_t lastByte = 0;
     uint8_t chunk[512];
     while (true) {
@@ -672,7 +688,7 @@ struct VirtualSensor::Impl {
       const int64_t now = RealMs();
       if (!pending.empty() && now - lastByte > kGapMs) {
         pending.clear();  // a request cut off by silence is forgotten
-        rightSpeed.clear();
+        arrivals.clear();
       }
       if (r == 0) continue;
       ssize_t n = -1;
@@ -682,27 +698,27 @@ struct VirtualSensor::Impl {
         // until someone does): wait a slice instead of spinning.
         if (n < 0 && errno == EAGAIN) continue;
         pending.clear();
-        rightSpeed.clear();
+        arrivals.clear();
         if (!Pause(kIdlePollMs)) break;
         continue;
       }
       lastByte = now;
       const bool ok = LineSpeedMatches();
       pending.insert(pending.end(), chunk, chunk + n);
-      rightSpeed.insert(rightSpeed.end(), static_cast<size_t>(n), ok);
+      arrivals.insert(arrivals.end(), static_cast<size_t>(n), Arrival{now, ok});
       if (pending.size() > kMaxPending) {
         const size_t drop = pending.size() - kMaxPending;
         pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(drop));
-        rightSpeed.erase(rightSpeed.begin(), rightSpeed.begin() + static_cast<std::ptrdiff_t>(drop));
+        arrivals.erase(arrivals.begin(), arrivals.begin() + static_cast<std::ptrdiff_t>(drop));
       }
-      Parse(pending, rightSpeed);
+      Parse(pending, arrivals);
     }
   }
 
-  void Parse(std::vector<uint8_t>& pending, std::vector<bool>& rightSpeed) {
+  void Parse(std::vector<uint8_t>& pending, std::vector<Arrival>& arrivals) {
     auto drop = [&](size_t k) {
       pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(k));
-      rightSpeed.erase(rightSpeed.begin(), rightSpeed.begin() + static_cast<std::ptrdiff_t>(k));
+      arrivals.erase(arrivals.begin(), arrivals.begin() + static_cast<std::ptrdiff_t>(k));
     };
     while (!pending.empty()) {
       if (pending[0] != kRequestMarker) {
@@ -725,8 +741,9 @@ struct VirtualSensor::Impl {
         drop(1);
         continue;
       }
-      const bool allRight = std::all_of(rightSpeed.begin(), rightSpeed.begin() + static_cast<std::ptrdiff_t>(len),
-                                        [](bool b) { return b; });
+      const bool allRight = std::all_of(arrivals.begin(), arrivals.begin() + static_cast<std::ptrdiff_t>(len),
+                                        [](const Arrival& a) { return a.rightSpeed; });
+      const int64_t firstByteMs = arrivals.front().ms;
       drop(len);
       if (!allRight) {
         // At another rate the sensor would see only noise.
@@ -734,7 +751,7 @@ struct VirtualSensor::Impl {
         ++ignored;
         continue;
       }
-      Handle(frame);
+      Handle(frame, firstByteMs);
     }
   }
 
