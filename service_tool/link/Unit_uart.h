@@ -283,7 +283,8 @@ class SerialPort {
   virtual void Close() = 0;
   // Drops what waits in both directions.
   virtual void Discard() = 0;
-  // Writes the whole frame or fails; gives up after timeoutMs.
+  // Writes the whole frame and returns once it has left for the line (its
+  // line time at 10 bits a byte), or fails; gives up after timeoutMs.
   virtual bool Write(const uint8_t* data, size_t count, int timeoutMs) = 0;
   // One byte: at once when one waits, otherwise within the read time-out of
   // the bit rate. A port that has failed (hang-up) keeps answering Failed,

@@ -187,6 +187,7 @@ class PosixSerialPort final : public SerialPort {
     if (::tcsetattr(fd_, TCSANOW, &tio) != 0) return FailClose(path + ": " + std::strerror(errno));
     LowerModemLines();
     readTimeoutMs_ = UartReadTimeoutMs(baud);
+    baud_ = baud;
     failed_ = false;
     Discard();
     return true;
@@ -210,7 +211,8 @@ class PosixSerialPort final : public SerialPort {
 
   bool Write(const uint8_t* data, size_t count, int timeoutMs) override {
     if (fd_ < 0 || failed_) return false;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    const auto start = Clock::now();
+    const auto deadline = start + std::chrono::milliseconds(timeoutMs);
     size_t done = 0;
     while (done < count) {
       const ssize_t n = ::write(fd_, data + done, count - done);
@@ -233,7 +235,7 @@ class PosixSerialPort final : public SerialPort {
         return false;
       }
     }
-    return true;
+    return Drained(start, count, deadline);
   }
 
   PortRead ReadByte(uint8_t* byte) override {
@@ -283,6 +285,25 @@ class PosixSerialPort final : public SerialPort {
   std::string LastError() const override { return error_; }
 
  private:
+  // The tty takes a frame into its buffer at once, but the line carries it at
+  // 10 bits a byte (a block write at 2400 bit/s: 554 ms). The sensor starts
+  // its answer only after the last byte, and the link gives that answer
+  // 500 ms to begin from the end of the write; so the write ends when the
+  // frame has left: its line time from the start (the queue was empty), and
+  // the driver's queue empty. False when the frame is still queued at the
+  // deadline.
+  bool Drained(Clock::time_point start, size_t count, Clock::time_point deadline) {
+    const auto lineTime = std::chrono::microseconds(
+        static_cast<int64_t>(count) * 10'000'000 / static_cast<int64_t>(baud_ > 0 ? baud_ : 1));
+    std::this_thread::sleep_until(std::min(start + lineTime, deadline));
+    for (;;) {
+      int queued = 0;
+      if (::ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued <= 0) return true;
+      if (Clock::now() >= deadline) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+
   void LowerModemLines() {
     int lines = TIOCM_DTR | TIOCM_RTS;
     ::ioctl(fd_, TIOCMBIC, &lines);  // a pseudo-terminal has none; that is fine
@@ -300,6 +321,7 @@ class PosixSerialPort final : public SerialPort {
   bool exclusive_ = false;
   bool failed_ = false;
   int readTimeoutMs_ = 17;
+  int32_t baud_ = 0;
   uint8_t buf_[256]{};
   size_t have_ = 0, next_ = 0;
   std::string error_;

@@ -209,6 +209,24 @@ TEST_F(SensorLink, ServiceModeIsAcknowledgedThenTheLineRunsAt115200) {
   EXPECT_EQ(UartGetEcho(link, 1, 3, &h, &e), LINK_OK);
 }
 
+TEST_F(SensorLink, BlockWriteAtTheSlowestRateOnAPacedLine) {
+  // At 2400 bit/s the 133-byte request alone is 554 ms on the line, longer
+  // than the 500 ms in which an answer must begin; that wait may only start
+  // once the request has gone out.
+  SensorState st;
+  st.baud = 2400;
+  st.flags = 1u << 2;
+  Start(st);
+  sensor->SetPacing(true);
+  uint8_t block[kUartBlockSize];
+  for (size_t i = 0; i < kUartBlockSize; ++i) block[i] = static_cast<uint8_t>(i * 7);
+  EXPECT_EQ(UartWriteBlock(link, 1, 4, block), LINK_OK);
+  EXPECT_EQ(0, std::memcmp(sensor->State().hub.data() + 4 * kUartBlockSize, block, kUartBlockSize));
+  uint8_t back[kUartBlockSize] = {};
+  EXPECT_EQ(UartReadBlock(link, 1, 4, back), LINK_OK);
+  EXPECT_EQ(0, std::memcmp(back, block, kUartBlockSize));
+}
+
 TEST_F(SensorLink, SearchFindsTheSensorAtItsRate) {
   SensorState st;
   st.baud = 38400;
