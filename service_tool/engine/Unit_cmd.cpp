@@ -41,10 +41,10 @@ JobTable DefaultJobTable() {
   t[JOB_PORT_OPEN] = {JobPortOpen, 0, 0};
   t[JOB_PORT_CLOSE] = {JobPortClose, 0, 0};
   t[JOB_SEARCH] = {JobSearch, 0, 0};
-  // The jobs of the oscilloscope, settings and calibration pages keep their
+  // The other jobs of the oscilloscope, settings and calibration pages keep their
   // pauses and re-arm delays here even before their handlers exist, so that a
   // chain posted by a page behaves the same once they are filled in.
-  t[JOB_ENTER_SCOPE] = {nullptr, kJobPauseMs, 0};
+  t[JOB_ENTER_SCOPE] = {JobEnterScope, kJobPauseMs, 0};
   t[JOB_POLL_ECHO] = {nullptr, 0, kEchoRearmMs};
   t[JOB_SET_AUTO] = {nullptr, kJobPauseMs, 0};
   t[JOB_SET_FREQ] = {nullptr, kJobPauseMs, 0};

@@ -166,5 +166,6 @@ bool IdentifyDevice(TCmdThread& t);
 void JobPortOpen(TCmdThread& t);
 void JobPortClose(TCmdThread& t);
 void JobSearch(TCmdThread& t);
+void JobEnterScope(TCmdThread& t);
 
 }  // namespace kl

@@ -90,6 +90,8 @@ TEST_F(Connection, SearchFindsASensorAt19200AndAddress7) {
   records.link.baud = 9600;
   engine->PostJob(JOB_SEARCH);
   ASSERT_TRUE(window.WaitFor("ShowScopePage", 60s));
+  // The page's entry job unlocks the window the search left locked.
+  ASSERT_TRUE(window.WaitFor("SetIdle", 5s));
   Finish();
 
   // 115200, 57600 and 38400 were each opened and asked in vain first.
@@ -102,7 +104,7 @@ TEST_F(Connection, SearchFindsASensorAt19200AndAddress7) {
       "ShowPortStatus(0)", "ShowDeviceStatus(0)",  // 19200: found
       "SetNormalCursor",  "AdoptLinkSettings",
       "ShowDeviceStatus(0)", "ShowDeviceStatus(0)",  // model code, identity
-      "ShowScopePage"};
+      "ShowScopePage", "SetBusy", "SetIdle"};
   ASSERT_GE(calls.size(), expectedStart.size());
   EXPECT_EQ(std::vector<std::string>(calls.begin(), calls.begin() + expectedStart.size()),
             expectedStart);

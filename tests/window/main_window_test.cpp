@@ -406,8 +406,13 @@ class MainWindowTest : public QObject {
     QCOMPARE(Child<QLineEdit>(f.get(), "EditAddr")->text(), QString("7"));
     QCOMPARE(ReadFile(IniPath()), std::string("[UART]\r\nNUM=6\r\nBAUD=57600\r\nADDR=7\r\n"));
     QVERIFY(UartIsOpen(f->Link()));
+    // The search leaves the window locked until the oscilloscope page's entry
+    // has run; then the technician can use it again.
+    QTRY_VERIFY_WITH_TIMEOUT(!f->PageChangeLocked(), kSearchWaitMs);
+    QVERIFY(Child<QPushButton>(f.get(), "BtnPortClose")->isEnabled());
+    QVERIFY(Child<QTabWidget>(f.get(), "PcMain")->isEnabled());
     // Closing the port returns to the program page.
-    f->PostJob(JOB_PORT_CLOSE);
+    QTest::mouseClick(Child<QPushButton>(f.get(), "BtnPortClose"), Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(Child<QTabWidget>(f.get(), "PcMain")->currentIndex(), 0, kSearchWaitMs);
     QTRY_VERIFY_WITH_TIMEOUT(!UartIsOpen(f->Link()), kSearchWaitMs);
     QCOMPARE(PanelText(*f, 0), QString::fromUtf8("Статус порта: Порт закрыт"));
