@@ -17,8 +17,10 @@ export KL31_PORTS_DIR=${KL31_PORTS_DIR:-$HOME/.kl31/demo-ports}
 mkdir -p "$KL31_PORTS_DIR"
 COM=${KL31_DEMO_COM:-5}
 
-# A sensor somewhere the tool has to search for: 19200 bit/s, address 7, paced like a real line.
-"$bin/virtual_sensor" --com "$COM" --baud 19200 --address 7 --pace > "$KL31_PORTS_DIR/.vsensor.out" 2>&1 &
+# A sensor somewhere the tool has to search for: 19200 bit/s, address 7, paced
+# like a real line. Flags 0x30: baud code 4 (19200), and bit 5 so that it
+# answers the search's broadcast with its own address.
+"$bin/virtual_sensor" --com "$COM" --baud 19200 --address 7 --set flags=0x30 --pace > "$KL31_PORTS_DIR/.vsensor.out" 2>&1 &
 vs=$!
 trap 'kill $vs 2>/dev/null; wait $vs 2>/dev/null || true' EXIT
 for _ in $(seq 50); do
