@@ -398,6 +398,9 @@ struct UartLink {
   // Code of the answer whose end set the answer event. Kept apart from
   // result, which the first byte of a following answer already overwrites.
   int32_t answerCode = LINK_NO_ANSWER;
+  // An answer has ended since the request was taken. Until the next request
+  // is taken, answerCode and `answer` stay those of that first answer.
+  bool answered = true;
 
   // The I/O thread's own buffers.
   std::vector<uint8_t> rx = std::vector<uint8_t>(kUartRxBufferSize);

@@ -78,6 +78,7 @@ int UartOpen(UartLink& link, int port, int32_t baud) {
     link.request.command = 0;
     link.result = LINK_NO_ANSWER;
     link.answerCode = LINK_NO_ANSWER;
+    link.answered = true;  // no request taken yet: nothing waits for an answer
     // Not idle yet: the first request goes out after one read time-out of
     // silence, so noise from the open cannot run into it.
     link.receiverState = 0;
@@ -117,6 +118,7 @@ void UartSenderStep(UartLink& link) {
     link.request.command = 0;
     // Only an answer that ends after this request went out belongs to it;
     // a stray frame that ended since the transaction began does not.
+    link.answered = false;
     link.answerEvent.Reset();
   }
   link.port->Discard();
@@ -134,6 +136,34 @@ void UartSenderStep(UartLink& link) {
   link.sentEvent.Set();
 }
 
+namespace {
+
+// The end of one answer. The first answer to end after a request was taken
+// is that request's answer: its code and fields stay for the transaction
+// until the next request is taken. A second answer right behind it (two
+// sensors answering a search, a doubled frame) only moves the line state;
+// were it to overwrite them, the transaction could wake to the second
+// answer's fields or code.
+void FinishAnswer(UartLink& link, int code, bool isEcho) {
+  bool first = false;
+  {
+    std::lock_guard<std::mutex> l(link.lock);
+    link.result = link.receiverState = code;
+    if (!link.answered) {
+      first = true;
+      link.answered = true;
+      link.answerCode = code;
+      if (code <= LINK_BAD_PARAM) {
+        static_cast<UartAnswerFields&>(link.answer) = link.rxFields;
+        if (isEcho) std::memcpy(link.answer.echo.data(), link.rx.data(), kUartRxBufferSize);
+      }
+    }
+  }
+  if (first) link.answerEvent.Set();
+}
+
+}  // namespace
+
 void UartReceiverRun(UartLink& link) {
   size_t count = 0;
   for (;;) {
@@ -146,9 +176,8 @@ void UartReceiverRun(UartLink& link) {
         link.receiverState = kUartLineIdle;
         return;
       }
-      std::lock_guard<std::mutex> l(link.lock);
-      link.result = link.receiverState = link.answerCode = LINK_BAD_LENGTH;
-      break;
+      FinishAnswer(link, LINK_BAD_LENGTH, false);
+      return;
     }
     link.rx[count++] = byte;
     {
@@ -158,15 +187,9 @@ void UartReceiverRun(UartLink& link) {
     bool isEcho = false;
     const int code = UartReceiverStep(link.rx.data(), count, kUartRxBufferSize, &link.rxFields, &isEcho);
     if (code == kUartNeedMore) continue;
-    std::lock_guard<std::mutex> l(link.lock);
-    if (code <= LINK_BAD_PARAM) {
-      static_cast<UartAnswerFields&>(link.answer) = link.rxFields;
-      if (isEcho) std::memcpy(link.answer.echo.data(), link.rx.data(), kUartRxBufferSize);
-    }
-    link.result = link.receiverState = link.answerCode = code;
-    break;
+    FinishAnswer(link, code, isEcho);
+    return;
   }
-  link.answerEvent.Set();
 }
 
 LinkResult UartBeginTransaction(UartLink& link) {
@@ -201,14 +224,14 @@ LinkResult UartAwaitTransaction(UartLink& link, uint32_t requestLength, uint32_t
   // the whole answer wait.
   const auto start = Clock::now();
   while (Clock::now() - start < milliseconds(answerWait)) {
-    if (link.answerEvent.WaitFor(milliseconds(500))) {
-      std::lock_guard<std::mutex> l(link.lock);
-      return static_cast<LinkResult>(link.answerCode);
-    }
+    const bool woken = link.answerEvent.WaitFor(milliseconds(500));
     std::lock_guard<std::mutex> l(link.lock);
+    // An answer that ended just as the slice ran out is still the answer.
+    if (woken || link.answered) return static_cast<LinkResult>(link.answerCode);
     if (link.result != LINK_RECEIVING) return LINK_NO_ANSWER;
   }
-  return LINK_NO_ANSWER;
+  std::lock_guard<std::mutex> l(link.lock);
+  return link.answered ? static_cast<LinkResult>(link.answerCode) : LINK_NO_ANSWER;
 }
 
 // ---------------------------------------------------------------------------

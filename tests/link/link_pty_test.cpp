@@ -120,6 +120,29 @@ TEST_F(PeerLink, EveryResultOfATransaction) {
   EXPECT_EQ(UartQuery(link, SVC_GET_MODEL, 1, &v), LINK_PORT_ERROR);
 }
 
+TEST_F(PeerLink, SearchTakesTheFirstOfTwoSensorsAnswering) {
+  // Both answers reach the port in one piece, so the second ends a moment
+  // after the first: neither its address nor its code may replace the first.
+  Bytes garbled = Answer(5, 0x42, {1, 2, 3, 4, 5, 6, 7, 9});
+  garbled.back() ^= 0xFF;
+  for (const Bytes& second : {Answer(5, 0x42, {1, 2, 3, 4, 5, 6, 7, 9}), garbled}) {
+    SCOPED_TRACE(second.back());
+    Bytes both = Answer(3, 0x42, {1, 2, 3, 4, 5, 6, 7, 9});
+    both.insert(both.end(), second.begin(), second.end());
+    int32_t found = -1;
+    EXPECT_EQ(WithPeer([&](PtyPeer& p) { p.ReadRequest(); p.Write(both); },
+                       [&] { return UartSearch(link, &found); }),
+              LINK_OK);
+    EXPECT_EQ(found, 3);
+    // The second answer is no answer to the next request.
+    uint32_t pulse = 0;
+    EXPECT_EQ(WithPeer([&](PtyPeer& p) { p.ReadRequest(); p.Write(Answer(3, 0x29, {42})); },
+                       [&] { return UartQuery(link, SVC_GET_PULSE, 3, &pulse); }),
+              LINK_OK);
+    EXPECT_EQ(pulse, 42u);
+  }
+}
+
 TEST_F(PeerLink, OutputsStayUntouchedOnFailureAndHoldTheRejectedFrameOnBadAnswer) {
   uint32_t date = 111, serial = 222, model = 333, fw = 444;
   Bytes bad = Answer(1, 0x42, {1, 0, 0, 2, 0, 0, 3, 4});
