@@ -28,5 +28,16 @@ echo "built $out/fuzz_hub"
 if [ -n "$run" ]; then
   mkdir -p "$out/corpus"
   cd "$out"
-  ./fuzz_hub -max_len=65536 -max_total_time="$run" -print_final_stats=1 corpus
+  # Whole-image seeds, so that the run starts from 65536-byte images and not
+  # only from damaged heads of the default image: random bytes, and an image
+  # whose Size, record Size and TableLen all claim 65535.
+  if [ ! -e corpus/seed-random ]; then
+    head -c 65536 /dev/urandom > corpus/seed-random
+    { printf '\xff\xff\x00\x00\x01\x03\x01\x00\x01\x00\x00\x00\x00\x00\x00\x00'
+      printf '\xff\xff\x01\x00\x00\x00\xff\xff\x0a\x00'; } > corpus/seed-claims
+    truncate -s 65536 corpus/seed-claims
+  fi
+  # Without -len_control=0 libFuzzer grows inputs slowly and a short run never
+  # reaches whole images.
+  ./fuzz_hub -max_len=65536 -len_control=0 -max_total_time="$run" -print_final_stats=1 corpus
 fi
