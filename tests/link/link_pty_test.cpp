@@ -2,11 +2,13 @@
 // scripted peer that answers whatever each case needs.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <functional>
 #include <thread>
@@ -409,6 +411,17 @@ TEST(LinkOpen, PortsThatCannotBeOpened) {
     EXPECT_EQ(UartQuery(link, SVC_GET_MODEL, 1, &v), LINK_PORT_ERROR);
     EXPECT_EQ(UartBeginTransaction(link), LINK_PORT_ERROR);
     EXPECT_EQ(UartClose(link), 0);
+  }
+  // A port the user may not open (root may open anything, so only a plain
+  // user sees this case; the link tests also run as one).
+  if (::geteuid() != 0) {
+    PtyPeer locked(test::NextCom());
+    ASSERT_TRUE(locked.ok());
+    ASSERT_EQ(::chmod(locked.slavePath().c_str(), 0), 0);
+    UartLink link;
+    EXPECT_EQ(UartOpen(link, locked.com(), 19200), 1);
+    EXPECT_NE(UartLastOpenError(link).find(std::strerror(EACCES)), std::string::npos)
+        << UartLastOpenError(link);
   }
   // An open port, then a failed open of another: the first is closed too.
   PtyPeer peer(test::NextCom());
