@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -123,24 +124,36 @@ PortSettings SettingsFile::Read() const {
 }
 
 bool SettingsFile::Save(const PortSettings& s, std::string* failedPath) {
-  // Start from the file as it is now, so keys and sections of other programs
-  // (or of a hand edit) are carried over unchanged.
-  IniDocument doc;
-  TextEncoding enc = TextEncoding::Utf8;
-  if (const auto idx = ExistingIndex()) {
-    if (const auto text = ReadWholeFile(PathIn(*idx))) {
-      DecodedText d = DecodeText(*text);
+  // The text to start from, so keys and sections of other programs (or of a
+  // hand edit) are carried over unchanged: the file about to be replaced, or,
+  // while there is none yet, the one read at start (a copy shipped next to
+  // the program).
+  const std::optional<std::size_t> shipped = ExistingIndex();
+  for (std::size_t i = active_; i < folders_.size(); ++i) {
+    const std::string path = PathIn(i);
+    std::optional<std::string> base;
+    if (access(path.c_str(), F_OK) == 0) {
+      // A file there that cannot be read is never replaced: its other
+      // sections would be lost.
+      base = ReadWholeFile(path);
+      if (!base) continue;
+    } else if (shipped) {
+      base = ReadWholeFile(PathIn(*shipped));
+    }
+    IniDocument doc;
+    TextEncoding enc = TextEncoding::Utf8;
+    if (base) {
+      DecodedText d = DecodeText(*base);
       enc = d.encoding;
       doc = IniDocument::Parse(d.utf8);
     }
-  }
-  doc.SetInt(kUart, "NUM", s.port);
-  doc.SetInt(kUart, "BAUD", s.baud);
-  doc.SetInt(kUart, "ADDR", s.address);
-  const std::string bytes = EncodeText(doc.Serialize(), enc);
-  for (std::size_t i = active_; i < folders_.size(); ++i) {
-    if (i != active_) mkdir(folders_[i].c_str(), 0755);  // the configuration folder may not exist yet
-    if (WriteFileAtomically(PathIn(i), bytes)) {
+    doc.SetInt(kUart, "NUM", s.port);
+    doc.SetInt(kUart, "BAUD", s.baud);
+    doc.SetInt(kUart, "ADDR", s.address);
+    // The user's configuration folder (and its parents) may not exist yet.
+    std::error_code ec;
+    std::filesystem::create_directories(folders_[i], ec);
+    if (WriteFileAtomically(path, EncodeText(doc.Serialize(), enc))) {
       active_ = i;
       return true;
     }
@@ -166,6 +179,10 @@ bool LanguageFile::WriteSelected(const std::string& path, const std::string& nam
   if (const auto f = Load(path)) {
     doc = f->doc;
     enc = f->encoding;
+  } else if (access(path.c_str(), F_OK) == 0) {
+    // Replacing a file we cannot read would throw every translation away.
+    if (error) *error = "cannot read the file";
+    return false;
   }
   doc.Set("LANG", "SELECTED", name);
   return WriteFileAtomically(path, EncodeText(doc.Serialize(), enc), error);

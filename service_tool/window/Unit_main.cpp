@@ -69,8 +69,10 @@ WindowConfig WindowConfig::ForProgram() {
   if (const char* dir = std::getenv("KL31_CONFIG_DIR"); dir && *dir) {
     c.settingsFolders = {dir};
   } else {
-    c.settingsFolders = {c.programFolder,
-                         QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation).toStdString()};
+    // An installed program cannot write next to itself: ~/.config/KL31.
+    const QString userConfig = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    c.settingsFolders = {c.programFolder};
+    if (!userConfig.isEmpty()) c.settingsFolders.push_back(QDir(userConfig).filePath("KL31").toStdString());
   }
   if (const char* dir = std::getenv("KL31_LANG_DIR"); dir && *dir) c.languageFolder = dir;
   return c;

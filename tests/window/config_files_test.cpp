@@ -72,6 +72,41 @@ TEST_F(ConfigFilesTest, UnwritableProgramFolderFallsBackToTheNextFolder) {
   EXPECT_EQ(SettingsFile({program, config}).Read().address, 9);
 }
 
+TEST_F(ConfigFilesTest, FallbackFolderIsCreatedWithItsParents) {
+  // A fresh account: neither ~/.config nor ~/.config/KL31 exists yet.
+  const std::string program = Unwritable();
+  const std::string config = (dir / "home" / ".config" / "KL31").string();
+  SettingsFile f({program, config});
+  PortSettings s;
+  s.baud = 38400;
+  std::string failed;
+  ASSERT_TRUE(f.Save(s, &failed)) << failed;
+  EXPECT_EQ(Read(fs::path(config) / kSettingsFileName), "[UART]\r\nNUM=1\r\nBAUD=38400\r\nADDR=1\r\n");
+}
+
+TEST_F(ConfigFilesTest, AFileThatCannotBeReadIsNeverReplaced) {
+  // Too big to read: standing in for any file whose text we cannot get.
+  const std::string huge = "[Vendor]\n" + std::string((16u << 20) + 1, ';') + "\n";
+  const fs::path program = dir / "program";
+  const fs::path config = dir / "config";
+  fs::create_directories(program);
+  Write(program / kSettingsFileName, huge);
+  SettingsFile f({program.string(), config.string()});
+  ASSERT_TRUE(f.Save({3, 9600, 4}));
+  EXPECT_EQ(fs::file_size(program / kSettingsFileName), huge.size());
+  EXPECT_EQ(Read(config / kSettingsFileName), "[UART]\r\nNUM=3\r\nBAUD=9600\r\nADDR=4\r\n");
+  std::string failed;
+  EXPECT_FALSE(SettingsFile({program.string()}).Save({3, 9600, 4}, &failed));
+  EXPECT_EQ(failed, (program / kSettingsFileName).string());
+
+  const fs::path lng = dir / kLanguageFileName;
+  Write(lng, huge);
+  std::string error;
+  EXPECT_FALSE(LanguageFile::WriteSelected(lng.string(), "English", &error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_EQ(fs::file_size(lng), huge.size());
+}
+
 TEST_F(ConfigFilesTest, ShippedFileNextToAReadOnlyProgramIsReadAndCarriedOver) {
   const fs::path program = dir / "program";
   fs::create_directory(program);
