@@ -7,11 +7,13 @@
 namespace kl {
 namespace {
 
-// Code page 1251, bytes 0x80..0xFF; 0x98 is unassigned.
+// Code page 1251, bytes 0x80..0xFF. 0x98 is unassigned; it reads as the
+// control character U+0098, as Windows reads it, so that every byte comes
+// back unchanged when the file is written again.
 constexpr std::array<char16_t, 128> kCp1251 = {
     0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021, 0x20AC, 0x2030, 0x0409, 0x2039,
     0x040A, 0x040C, 0x040B, 0x040F, 0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0xFFFD, 0x2122, 0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F, 0x00A0, 0x040E, 0x045E, 0x0408,
+    0x0098, 0x2122, 0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F, 0x00A0, 0x040E, 0x045E, 0x0408,
     0x00A4, 0x0490, 0x00A6, 0x00A7, 0x0401, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407,
     0x00B0, 0x00B1, 0x0406, 0x0456, 0x0491, 0x00B5, 0x00B6, 0x00B7, 0x0451, 0x2116, 0x0454, 0x00BB,
     0x0458, 0x0405, 0x0455, 0x0457, 0x0410, 0x0411, 0x0412, 0x0413, 0x0414, 0x0415, 0x0416, 0x0417,
@@ -143,6 +145,27 @@ bool IsValidUtf8(std::string_view s) {
   return true;
 }
 
+namespace {
+
+std::string DecodeMixed(std::string_view b) {
+  std::string out;
+  out.reserve(b.size() + b.size() / 2);
+  for (std::size_t i = 0; i < b.size();) {
+    const auto c = static_cast<unsigned char>(b[i]);
+    const std::size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    if (len > 1 && i + len <= b.size() && IsValidUtf8(b.substr(i, len))) {
+      out.append(b.substr(i, len));
+      i += len;
+      continue;
+    }
+    AppendUtf8(out, c < 0x80 ? c : kCp1251[c - 0x80]);
+    ++i;
+  }
+  return out;
+}
+
+}  // namespace
+
 DecodedText DecodeText(std::string_view b) {
   auto starts = [&](std::string_view p) { return b.substr(0, p.size()) == p; };
   if (starts("\xFF\xFE")) return {DecodeUtf16(b.substr(2), true), TextEncoding::Utf16LeBom};
@@ -150,10 +173,11 @@ DecodedText DecodeText(std::string_view b) {
   if (starts("\xEF\xBB\xBF")) {
     std::string_view rest = b.substr(3);
     if (IsValidUtf8(rest)) return {std::string(rest), TextEncoding::Utf8Bom};
-    // A mark followed by broken text: keep what reads, the rest as replacement.
-    std::string out;
-    for (char c : rest) AppendUtf8(out, static_cast<unsigned char>(c) < 0x80 ? static_cast<unsigned char>(c) : 0xFFFD);
-    return {out, TextEncoding::Utf8Bom};
+    // A mark followed by a few broken bytes, typically a line added in an
+    // editor set to code page 1251: every sequence that reads as UTF-8 stays
+    // as it is, each other byte is taken as the 1251 letter it most likely
+    // is. The file's own UTF-8 text is then written back byte for byte.
+    return {DecodeMixed(rest), TextEncoding::Utf8Bom};
   }
   if (LooksLikeUtf16Le(b)) return {DecodeUtf16(b, true), TextEncoding::Utf16Le};
   if (IsValidUtf8(b)) return {std::string(b), TextEncoding::Utf8};

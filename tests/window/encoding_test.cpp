@@ -34,6 +34,28 @@ TEST(TextEncoding, EachShapeDecodesToTheSameTextAndIsRecognised) {
   }
 }
 
+TEST(TextEncoding, EveryCp1251ByteComesBackUnchanged) {
+  // Written back after a language change, the file must keep every byte; 0x98
+  // (no letter in this code page) and the capital И of a stray UTF-8 line
+  // (D0 98) among them.
+  std::string bytes = "[LANG]\r\nSELECTED=x\r\n";
+  for (int c = 0x80; c <= 0xFF; ++c) bytes += static_cast<char>(c);
+  bytes += "\r\nИ\r\n";
+  const DecodedText d = DecodeText(bytes);
+  ASSERT_EQ(d.encoding, TextEncoding::Windows1251);
+  EXPECT_EQ(EncodeText(d.utf8, d.encoding), bytes);
+}
+
+TEST(TextEncoding, MarkedUtf8WithAStray1251LineKeepsItsOwnText) {
+  // "Порт" typed in code page 1251 into a UTF-8 file with a mark.
+  const std::string utf8 = "[Русский]\r\nBtnPortOpen=Открыть Ё\r\n";
+  const std::string bytes = "\xEF\xBB\xBF" + utf8 + "LblCom=\xCF\xEE\xF0\xF2\r\n";
+  const DecodedText d = DecodeText(bytes);
+  EXPECT_EQ(d.encoding, TextEncoding::Utf8Bom);
+  EXPECT_EQ(d.utf8, utf8 + "LblCom=Порт\r\n");
+  EXPECT_EQ(EncodeText(d.utf8, d.encoding), "\xEF\xBB\xBF" + utf8 + "LblCom=Порт\r\n");
+}
+
 TEST(TextEncoding, Utf16SurrogatesAndBrokenUnits) {
   // U+1F600 as a pair, then a lone high surrogate, then 'A'.
   const std::string bytes = std::string("\xFF\xFE", 2) + std::string("\x3D\xD8\x00\xDE", 4) +
