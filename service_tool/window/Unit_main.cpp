@@ -584,7 +584,12 @@ QMessageBox* TForm1::ShowBox(QMessageBox::Icon icon, const QString& objectName, 
                              std::function<void(QMessageBox::StandardButton)> onClosed) {
   auto* box = new QMessageBox(icon, kMainCaption, Q(text), buttons, this);
   box->setObjectName(objectName);
-  box->setWindowModality(Qt::NonModal);
+  // Modal to the whole program, like any message box, but shown without a
+  // nested event loop: the window keeps painting and the engine's requests
+  // keep being served. While the engine waits for the user's answer nobody
+  // can change a setting the job goes on to use, and the window cannot be
+  // closed under a language choice that is not written yet.
+  box->setWindowModality(Qt::ApplicationModal);
   box->setAttribute(Qt::WA_DeleteOnClose);
   connect(box, &QMessageBox::finished, this, [box, onClosed](int) {
     const QMessageBox::StandardButton b = box->standardButton(box->clickedButton());

@@ -106,9 +106,8 @@ class TForm1 : public QMainWindow {
   void AdoptNewBaud();
   void EnableReadouts(bool on);
   void ReadOscillMode();
-  // A box that is not modal, so the window stays usable while it is open;
-  // onClosed gets the button the user pressed (or nothing when the window
-  // closed under it).
+  // A modal box that returns at once; onClosed gets the button the user
+  // pressed later (it is not called when the window shuts down under it).
   QMessageBox* ShowBox(QMessageBox::Icon icon, const QString& objectName, const std::string& text,
                        QMessageBox::StandardButtons buttons,
                        std::function<void(QMessageBox::StandardButton)> onClosed);

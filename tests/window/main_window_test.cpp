@@ -269,6 +269,7 @@ class MainWindowTest : public QObject {
     // in the file's own encoding with the rest left alone.
     lang->setCurrentIndex(0);
     QTRY_VERIFY_WITH_TIMEOUT(FindBox("InfoBox") != nullptr, kBoxWaitMs);
+    QCOMPARE(QApplication::activeModalWidget(), FindBox("InfoBox"));  // the window cannot close under it
     QCOMPARE(FindBox("InfoBox")->text(),
              QString::fromUtf8("Необходимо перезапустить программу, чтобы изменения вступили в силу"));
     QCOMPARE(ReadFile(LngPath()), EncodeText(text, static_cast<TextEncoding>(encoding)));  // not yet
@@ -368,6 +369,14 @@ class MainWindowTest : public QObject {
     QCOMPARE(tabs->currentIndex(), 0);
     QTRY_VERIFY_WITH_TIMEOUT(FindBox("ErrorBox") != nullptr, kSearchWaitMs);
     QCOMPARE(FindBox("ErrorBox")->text(), QString::fromUtf8("Статус устройства: Устройство не отвечает"));
+    // The window is idle again but the engine still waits for the box: a
+    // click on the window (through the window system, as a user's) does
+    // nothing, so no setting can change before the job has restored the rate.
+    QCOMPARE(QApplication::activeModalWidget(), FindBox("ErrorBox"));
+    auto* open = Child<QPushButton>(f.get(), "BtnPortOpen");
+    QVERIFY(open->isEnabled());
+    QTest::mouseClick(f->windowHandle(), Qt::LeftButton, {}, open->mapTo(f.get(), open->rect().center()));
+    QCOMPARE(f->Engine()->PeekSlot(), kJobSlotEmpty);
     QTest::mouseClick(FindBox("ErrorBox")->button(QMessageBox::Ok), Qt::LeftButton);
     QVERIFY(!f->PageChangeLocked());
     QVERIFY(Child<QPushButton>(f.get(), "BtnPortOpen")->isEnabled());
