@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTabBar>
@@ -425,6 +426,32 @@ class MainWindowTest : public QObject {
     QTRY_COMPARE_WITH_TIMEOUT(Child<QTabWidget>(f.get(), "PcMain")->currentIndex(), 0, kSearchWaitMs);
     QTRY_VERIFY_WITH_TIMEOUT(!UartIsOpen(f->Link()), kSearchWaitMs);
     QCOMPARE(PanelText(*f, 0), QString::fromUtf8("Статус порта: Порт закрыт"));
+  }
+
+  void withoutADisplayTheProgramSaysSo_data() {
+    QTest::addColumn<QString>("display");
+    QTest::addColumn<QString>("says");
+    QTest::newRow("none set") << QString() << QString("no display found");
+    // Named but not there: an ssh session whose forwarding ended.
+    QTest::newRow("unreachable") << QString(":8791") << QString("the display :8791 cannot be opened");
+  }
+
+  void withoutADisplayTheProgramSaysSo() {
+    QFETCH(QString, display);
+    QFETCH(QString, says);
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* v : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) env.remove(v);
+    if (!display.isEmpty()) env.insert("DISPLAY", display);
+    p.setProcessEnvironment(env);
+    p.setWorkingDirectory(QString::fromStdString(langDir_));
+    p.start(KL_INSTALL_PATH, {});
+    QVERIFY(p.waitForFinished(60000));
+    const QString err = QString::fromLocal8Bit(p.readAllStandardError());
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);  // no abort, no core dump
+    QCOMPARE(p.exitCode(), 2);
+    QVERIFY2(err.contains(says), qPrintable(err));
+    QVERIFY2(err.contains("xvfb-run"), qPrintable(err));
   }
 
   void splashShowsTheWindowAtTick67() {
