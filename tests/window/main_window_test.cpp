@@ -284,6 +284,46 @@ class MainWindowTest : public QObject {
     QCOMPARE(Child<QPushButton>(f.get(), "BtnPortOpen")->text(), QString::fromUtf8("Відкрити"));
   }
 
+  void shippedLanguageFile_data() {
+    QTest::addColumn<QString>("language");
+    QTest::addColumn<int>("index");
+    QTest::addColumn<QString>("portClosed");
+    QTest::newRow("Русский") << QString::fromUtf8("Русский") << 0 << QString::fromUtf8("Статус порта: Порт закрыт");
+    QTest::newRow("English") << QString("English") << 1 << QString("Port status: closed");
+  }
+
+  void shippedLanguageFile() {
+    QFETCH(QString, language);
+    QFETCH(int, index);
+    QFETCH(QString, portClosed);
+    const std::string res = KL_RESOURCES_DIR;
+    for (const char* name : {kLanguageFileName, "KL31_Install_Service_manual.html", "KL31_Install_Service_manual_en.html"})
+      fs::copy_file(JoinPath(res, name), JoinPath(langDir_, name));
+    QVERIFY(LanguageFile::WriteSelected(LngPath(), language.toStdString()));
+    const auto file = LanguageFile::Load(LngPath());
+    QVERIFY(file.has_value());
+    auto f = Open(Config(Ports({1})));
+    QCOMPARE(Child<QComboBox>(f.get(), "CmbLang")->currentIndex(), index);
+    QCOMPARE(Child<QComboBox>(f.get(), "CmbLang")->currentText(), language);
+    auto expect = [&](const char* key) {
+      return QString::fromStdString(file->doc.GetString(language.toStdString(), key, "<missing>"));
+    };
+    for (const char* key : {"LblCom", "LblBaud", "LblAddr", "LblLang"})
+      QCOMPARE(Child<QLabel>(f.get(), key)->text(), expect(key));
+    for (const char* key : {"BtnPortOpen", "BtnPortClose", "BtnSearchDevice", "btn_open_help"})
+      QCOMPARE(Child<QPushButton>(f.get(), key)->text(), expect(key));
+    for (const char* key : {"GbCom", "GbLang"}) QCOMPARE(Child<QGroupBox>(f.get(), key)->title(), expect(key));
+    auto* tabs = Child<QTabWidget>(f.get(), "PcMain");
+    for (int i = 0; i < tabs->count(); ++i)
+      QCOMPARE(tabs->tabText(i), expect(tabs->widget(i)->objectName().toUtf8().constData()));
+    QCOMPARE(PanelText(*f, 0), portClosed);
+    QCOMPARE(PanelText(*f, 1), expect("sta_device0"));
+    QCOMPARE(f->windowTitle(), QString(kMainCaption));
+    // Each language opens its own manual, shipped next to the program.
+    QVERIFY(Child<QPushButton>(f.get(), "btn_open_help")->isEnabled());
+    QCOMPARE(QString::fromStdString(f->Texts().HelpFileName()), expect("hepl_file_name"));
+  }
+
   void translateAnotherWindow() {
     WriteFile(LngPath(), "[LANG]\nSELECTED=English\n[English]\nlbl_a=Level\nbtn_b=Add\nForm_Add=Add point\nmsg_x=X!\n");
     QDialog dlg;
