@@ -561,7 +561,8 @@ struct VirtualSensor::Impl {
       size_t allowed = bytes.size();
       if (paced && baud > 0) {
         const int64_t elapsed = RealMs() - start;
-        allowed = std::min<size_t>(bytes.size(), static_cast<size_t>(1 + elapsed * baud / 10000));
+        // Byte k has crossed the line (k + 1) byte times after the start.
+        allowed = std::min<size_t>(bytes.size(), static_cast<size_t>(elapsed * baud / 10000));
       }
       if (allowed > sent) {
         const ssize_t n = ::write(master, bytes.data() + sent, allowed - sent);
