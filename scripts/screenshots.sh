@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # screenshots.sh <folder> [build-dir]: runs the service tool under a virtual
 # display against the virtual sensor and saves a PNG of each page into <folder>:
+#   0-splash.png       KL_Install's splash, a second after start
 #   0-start.png        KL_Install itself, as a technician sees it after start
-#   1-program.png ...  each page, and the status bar after a search that finds
-#                      the sensor at 38400 bit/s, address 5, on COM15
+#   1-program.png ...  each page, and the status bar and the program page after
+#                      a search that finds the sensor at 38400 bit/s, address 5,
+#                      on COM15
+#   en-1-program.png   the program page with English chosen in the language file
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 out=${1:?usage: screenshots.sh <folder> [build-dir]}
@@ -49,9 +52,17 @@ echo "sensor: $(cat "$work/sensor.txt")"
 "$bin/KL_Install" >/dev/null 2>&1 &
 app=$!
 pids+=($app)
-sleep 4
+sleep 1
+import -window root "$out/0-splash.png"
+echo "saved $out/0-splash.png"
+sleep 3
 import -window root "$out/0-start.png"
 echo "saved $out/0-start.png"
 kill "$app" 2>/dev/null || true
 
 "$bin/KL_Install_snapshots" "$out" 15
+
+# The same program with English chosen, from a copy of the shipped language file.
+mkdir -p "$work/lang"
+sed 's/^SELECTED=.*/SELECTED=English/' "$bin/KL31_Install_Service.lng" > "$work/lang/KL31_Install_Service.lng"
+KL31_LANG_DIR="$work/lang" "$bin/KL_Install_snapshots" --prefix en- "$out"

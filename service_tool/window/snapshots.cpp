@@ -3,7 +3,9 @@
 // one port, and saves what the screen shows of each page as PNG files. Used
 // by scripts/screenshots.sh under a virtual display to look at the window.
 //
-//   KL_Install_snapshots <folder> [COM number]
+//   KL_Install_snapshots [--prefix P] <folder> [COM number]
+//
+// Every file name starts with P (for a second run in another language).
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -29,9 +31,11 @@ void Settle(int ms) {
   }
 }
 
+QString prefix;
+
 bool Save(const QString& folder, const QString& name) {
   QScreen* s = QGuiApplication::primaryScreen();
-  const QString path = QDir(folder).filePath(name + ".png");
+  const QString path = QDir(folder).filePath(prefix + name + ".png");
   const bool ok = s && s->grabWindow(0).save(path);
   std::printf("%s %s\n", ok ? "saved" : "FAILED", qPrintable(path));
   return ok;
@@ -42,11 +46,16 @@ bool Save(const QString& folder, const QString& name) {
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName("KL31_Install_Service");
-  if (argc < 2) {
-    std::fprintf(stderr, "usage: %s <folder> [COM number]\n", argv[0]);
+  QStringList args = QApplication::arguments().mid(1);
+  if (args.size() >= 2 && args[0] == "--prefix") {
+    prefix = args[1];
+    args = args.mid(2);
+  }
+  if (args.isEmpty()) {
+    std::fprintf(stderr, "usage: %s [--prefix P] <folder> [COM number]\n", argv[0]);
     return 2;
   }
-  const QString folder = QString::fromLocal8Bit(argv[1]);
+  const QString folder = args[0];
   QDir().mkpath(folder);
   kl::WindowConfig config = kl::WindowConfig::ForProgram();
   config.splash = false;
@@ -56,8 +65,8 @@ int main(int argc, char** argv) {
   auto* tabs = form.findChild<QTabWidget*>("PcMain");
   auto* com = form.findChild<QComboBox*>("CmbCom");
   bool ok = Save(folder, "1-program");
-  if (argc >= 3) {
-    const int idx = com->findText(QString("COM") + argv[2]);
+  if (args.size() >= 2) {
+    const int idx = com->findText(QString("COM") + args[1]);
     if (idx >= 0) com->setCurrentIndex(idx);
     form.findChild<QPushButton*>("BtnSearchDevice")->click();
     QElapsedTimer t;
@@ -65,6 +74,11 @@ int main(int argc, char** argv) {
     while (t.elapsed() < 60000 && tabs->currentIndex() == 0 && !form.findChild<QMessageBox*>("ErrorBox")) Settle(100);
     Settle(500);
     ok = Save(folder, "2-after-search") && ok;
+    // Back on the program page: the rate and address the search took over.
+    for (QMessageBox* b : form.findChildren<QMessageBox*>()) b->close();
+    tabs->setCurrentIndex(0);
+    Settle(500);
+    ok = Save(folder, "2-program-after-search") && ok;
   }
   // The other pages, chosen as a user would; a page whose content is not
   // built yet shows empty.
