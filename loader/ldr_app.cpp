@@ -84,9 +84,7 @@ std::string take_initial_folder(LdrApp& app) {
 
 LdrApp::~LdrApp() {
     if (worker.joinable()) {
-        command_wparam.store(LDR_ID_EXIT);
-        command_message.store(LDR_MSG_COMMAND);
-        if (command_event) command_event->set();
+        ldr_store_command(*this, LDR_ID_EXIT);
         worker.join();
     }
     ldr_close_port(link);
@@ -372,10 +370,12 @@ void ldr_worker(LdrApp& app, LdrDialog& dialog) {
     for (;;) {
         if (!app.command_event || !app.command_event->wait(-1)) break;
         LdrCommand cmd;
-        cmd.message = app.command_message.load();
-        cmd.wparam = app.command_wparam.load();
-        cmd.lparam = app.command_lparam.load();
-        app.command_event->reset();
+        {
+            std::lock_guard lock(app.command_mutex);
+            cmd = app.command;
+            if (app.on_command_taken) app.on_command_taken();
+            app.command_event->reset();
+        }
         ldr_set_buttons(dialog, false);
         int r = 0;
         const int id = int(cmd.wparam & 0xFFFF);
@@ -405,11 +405,10 @@ bool ldr_worker_running(LdrApp& app) {
     return app.worker.joinable() && !app.worker_ended;
 }
 
-static void store_command(LdrApp& app, int id) {
-    app.command_lparam.store(0);
-    app.command_wparam.store(uint32_t(id));
-    app.command_message.store(LDR_MSG_COMMAND);
-    app.command_event->set();
+void ldr_store_command(LdrApp& app, int id) {
+    std::lock_guard lock(app.command_mutex);
+    app.command = {LDR_MSG_COMMAND, uint32_t(id), 0};
+    if (app.command_event) app.command_event->set();
 }
 
 bool ldr_dialog_command(LdrApp& app, int id) {
@@ -421,7 +420,7 @@ bool ldr_dialog_command(LdrApp& app, int id) {
     case LDR_ID_SEARCH:
     case LDR_ID_STOP:
     case LDR_ID_ACTIVATE:
-        if (app.worker.joinable() && app.command_event) store_command(app, id);
+        if (app.worker.joinable() && app.command_event) ldr_store_command(app, id);
         return false;
     case LDR_ID_EXIT: {
         if (app.worker.joinable() && app.command_event) {
@@ -429,7 +428,7 @@ bool ldr_dialog_command(LdrApp& app, int id) {
             bool ended = app.end_cv.wait_for(lock, std::chrono::milliseconds(100), [&] { return app.worker_ended; });
             if (!ended) {
                 lock.unlock();
-                store_command(app, id);
+                ldr_store_command(app, id);
                 return false;
             }
         }

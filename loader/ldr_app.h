@@ -2,9 +2,9 @@
 // thread with its command hand-over, and the operations behind the buttons.
 #pragma once
 
-#include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -27,15 +27,22 @@ struct LdrApp {
     LdrLink link;
     std::unique_ptr<LdrEvent> command_event;
     // The stored command: written by the dialog thread before it sets the
-    // command event, read by the worker after the event woke it.
-    std::atomic<uint32_t> command_message{0};
-    std::atomic<uint32_t> command_wparam{0};
-    std::atomic<int64_t> command_lparam{0};
+    // command event, read by the worker after the event woke it. Storing and
+    // setting, and taking and resetting, each happen under the lock: a command
+    // given between the worker's take and its reset would otherwise be reset
+    // away unseen (a Stop lost, a search left running).
+    std::mutex command_mutex;
+    LdrCommand command;
 
     std::thread worker;
     std::mutex end_mutex;
     std::condition_variable end_cv;
     bool worker_ended = false;
+
+    // Tests only: run by the worker in the hand-over, right after it has
+    // taken the stored command and before it resets the command event (the
+    // command lock is held).
+    std::function<void()> on_command_taken;
 
     // Only the worker touches these.
     bool file_dialog_shown = false;
@@ -91,6 +98,8 @@ int ldr_op_find_file(LdrApp& app, LdrDialog& dialog);
 // Creates the command event and the worker thread; 0 or -2001.
 int ldr_start_worker(LdrApp& app, LdrDialog& dialog);
 void ldr_worker(LdrApp& app, LdrDialog& dialog);
+// Stores a command (control id) and sets the command event.
+void ldr_store_command(LdrApp& app, int id);
 // A command of the dialog (control id). Gives true when the dialog is to end
 // now (Exit with the worker ended or never started).
 bool ldr_dialog_command(LdrApp& app, int id);

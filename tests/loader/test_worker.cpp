@@ -2,6 +2,10 @@
 // Exit, with a recording dialog and the virtual device on a pseudo-terminal.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 #include "ldr_app.h"
 #include "loader_test_util.h"
 #include "virtual_loader.h"
@@ -86,6 +90,46 @@ TEST_F(LoaderWorker, StopEndsASearchWithNoDevice) {
     ASSERT_TRUE(ldrtest::wait_for([&] { return dialog.button_changes() >= changes + 4; }));
     EXPECT_EQ(dialog.messages(), std::vector<std::string>{ldrtest::error_box("Прервано пользователем.")});
     EXPECT_EQ(dialog.progress().back(), (P{"Чтение данных", "00%"}));
+    EXPECT_TRUE(dialog.buttons());
+}
+
+TEST_F(LoaderWorker, StopGivenWhileTheWorkerTakesACommandIsNotLost) {
+    // A search with no device runs until Stop; a Stop that the hand-over
+    // swallowed would leave it running.
+    device->edit_faults([](auto& f) { f.silent_until_ms = 1LL << 60; });
+    std::atomic<bool> armed{true}, pressed{false}, held{false};
+    std::thread presser;
+    // The hook refers to this test's locals: gone before they are, also when
+    // an assertion ends the test early.
+    struct Unhook {
+        LdrApp& app;
+        std::thread& presser;
+        ~Unhook() {
+            {
+                std::lock_guard lock(app.command_mutex);
+                app.on_command_taken = nullptr;
+            }
+            if (presser.joinable()) presser.join();
+        }
+    } unhook{app, presser};
+    app.on_command_taken = [&] {
+        if (!armed.exchange(false)) return;
+        presser = std::thread([&] {
+            ldr_dialog_command(app, LDR_ID_STOP);
+            pressed = true;
+        });
+        // Hold the hand-over open long enough for the press to land in it.
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+        while (!pressed && std::chrono::steady_clock::now() < end)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        held = true;
+    };
+    const int changes = dialog.button_changes();
+    ldr_dialog_command(app, LDR_ID_SEARCH);
+    const bool stopped = ldrtest::wait_for([&] { return dialog.button_changes() >= changes + 4; }, 10);
+    ASSERT_TRUE(ldrtest::wait_for([&] { return held.load(); }));
+    ASSERT_TRUE(stopped) << "the search did not see the Stop";
+    EXPECT_EQ(dialog.messages(), std::vector<std::string>{ldrtest::error_box("Прервано пользователем.")});
     EXPECT_TRUE(dialog.buttons());
 }
 
