@@ -2,6 +2,7 @@
 
 #include <QComboBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -24,6 +25,30 @@
 namespace {
 QString q(const std::string& s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
 std::string s(const QString& q) { return q.toUtf8().toStdString(); }
+
+// The save dialog asks before replacing a file, but about the file that will
+// really be written: ".k31" is added to a chosen name without it, and that
+// name may belong to another existing file (data -> data.k31). Qt's own
+// question would be about the chosen name and is switched off.
+class LoaderFileDialog : public QFileDialog {
+public:
+    using QFileDialog::QFileDialog;
+
+    void accept() override {
+        const QStringList chosen = selectedFiles();
+        if (acceptMode() == AcceptSave && chosen.size() == 1 && !QFileInfo(chosen.first()).isDir()) {
+            const QFileInfo target(q(ldr_k31_name(s(chosen.first()))));
+            if (target.exists() && !target.isDir()) {
+                QMessageBox box(QMessageBox::Warning, windowTitle(),
+                                QString::fromUtf8("Файл %1 уже существует.\nЗаменить его?").arg(target.fileName()),
+                                QMessageBox::Yes | QMessageBox::No, this);
+                box.setDefaultButton(QMessageBox::No);
+                if (box.exec() != QMessageBox::Yes) return;
+            }
+        }
+        QFileDialog::accept();
+    }
+};
 }  // namespace
 
 template <class F>
@@ -103,9 +128,7 @@ LdrMainDialog::~LdrMainDialog() {
     gate_->cv.notify_all();
     // The worker refers to this dialog; it has to be gone before the dialog is.
     if (app_.worker.joinable()) {
-        app_.command_wparam.store(LDR_ID_EXIT);
-        app_.command_message.store(LDR_MSG_COMMAND);
-        if (app_.command_event) app_.command_event->set();
+        ldr_store_command(app_, LDR_ID_EXIT);
         app_.worker.join();
     }
     ldr_close_port(app_.link);
@@ -252,7 +275,7 @@ void LdrMainDialog::show_message(const std::string& title, const std::string& te
 
 LdrFileChoice LdrMainDialog::run_file_dialog(bool save, const std::string& initial_folder,
                                              const std::string& default_name) {
-    QFileDialog fd(this, QString(), q(initial_folder));
+    LoaderFileDialog fd(this, QString(), q(initial_folder));
     fd.setObjectName("ldr_file_dialog");
     fd.setOption(QFileDialog::DontUseNativeDialog);
     fd.setOption(QFileDialog::HideNameFilterDetails);
@@ -260,6 +283,7 @@ LdrFileChoice LdrMainDialog::run_file_dialog(bool save, const std::string& initi
     if (save) {
         fd.setAcceptMode(QFileDialog::AcceptSave);
         fd.setFileMode(QFileDialog::AnyFile);
+        fd.setOption(QFileDialog::DontConfirmOverwrite);
         fd.selectFile(q(default_name));
     } else {
         fd.setAcceptMode(QFileDialog::AcceptOpen);

@@ -71,7 +71,9 @@ public:
     virtual void set_buttons(bool enabled) = 0;
     // A modal box owned by the dialog with one OK button and an error icon.
     virtual void show_message(const std::string& title, const std::string& text) = 0;
-    // initial_folder empty: the platform's own choice.
+    // initial_folder empty: the platform's own choice. The save dialog asks
+    // before replacing an existing file, and asks about the file that will be
+    // written: ldr_k31_name() of the chosen path.
     virtual LdrFileChoice open_file_dialog(const std::string& initial_folder) = 0;
     virtual LdrFileChoice save_file_dialog(const std::string& initial_folder, const std::string& default_name) = 0;
     // Queues a command back to the dialog without waiting for it.

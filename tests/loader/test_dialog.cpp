@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -25,7 +26,8 @@ namespace {
 QString q(const char* s) { return QString::fromUtf8(s); }
 
 // Answers the modal windows the worker opens: records and accepts message
-// boxes, and fills file dialogs from a queue of paths (empty: cancel).
+// boxes, answers Yes/No questions from a queue (empty: No), and fills file
+// dialogs from a queue of paths (empty: cancel).
 class ModalAnswerer {
 public:
     ModalAnswerer() {
@@ -34,36 +36,58 @@ public:
         timer_.start();
     }
     std::vector<std::string> boxes;
+    std::vector<std::string> questions;
+    std::deque<bool> answers;
     std::deque<std::string> files;
     std::function<void(QFileDialog*)> inspect;
 
 private:
     void poll() {
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (!w->isVisible()) continue;
-            if (auto* box = qobject_cast<QMessageBox*>(w)) {
+        const QWidgetList windows = QApplication::topLevelWidgets();
+        // Boxes first: a question can sit on top of a file dialog.
+        for (QWidget* w : windows) {
+            auto* box = qobject_cast<QMessageBox*>(w);
+            if (!box || !box->isVisible()) continue;
+            if (QAbstractButton* ok = box->button(QMessageBox::Ok)) {
                 boxes.push_back((box->windowTitle() + "|" + box->text()).toStdString());
-                box->button(QMessageBox::Ok)->click();
-                return;
+                ok->click();
+            } else if (box->button(QMessageBox::Yes) && box->button(QMessageBox::No)) {
+                questions.push_back(box->text().toStdString());
+                const bool yes = !answers.empty() && answers.front();
+                if (!answers.empty()) answers.pop_front();
+                box->button(yes ? QMessageBox::Yes : QMessageBox::No)->click();
             }
-            if (auto* fd = qobject_cast<QFileDialog*>(w)) {
-                if (inspect) inspect(fd);
-                std::string path = files.empty() ? std::string() : files.front();
-                if (!files.empty()) files.pop_front();
-                if (path.empty()) {
-                    fd->reject();
-                } else {
-                    // selectFile() leaves a focused name field alone, so the
-                    // path is typed into it as a user would.
-                    fd->selectFile(QString::fromStdString(path));
-                    if (auto* edit = fd->findChild<QLineEdit*>("fileNameEdit"))
-                        edit->setText(QString::fromStdString(path));
-                    static_cast<QDialog*>(fd)->accept();  // dispatches to QFileDialog::accept
-                }
-                return;
+            return;
+        }
+        for (QWidget* w : windows) {
+            auto* fd = qobject_cast<QFileDialog*>(w);
+            if (!fd || !fd->isVisible() || fd == accepting_.data()) continue;
+            if (inspect) inspect(fd);
+            std::string path = files.empty() ? std::string() : files.front();
+            if (!files.empty()) files.pop_front();
+            if (path.empty()) {
+                fd->reject();
+            } else {
+                // selectFile() leaves a focused name field alone, so the
+                // path is typed into it as a user would.
+                fd->selectFile(QString::fromStdString(path));
+                if (auto* edit = fd->findChild<QLineEdit*>("fileNameEdit"))
+                    edit->setText(QString::fromStdString(path));
+                // Queued, so that this timer is free to answer a question
+                // that accepting opens; the dialog is left alone meanwhile.
+                accepting_ = fd;
+                QMetaObject::invokeMethod(
+                    fd,
+                    [this, fd] {
+                        static_cast<QDialog*>(fd)->accept();  // dispatches to the dialog's own accept
+                        accepting_ = nullptr;
+                    },
+                    Qt::QueuedConnection);
             }
+            return;
         }
     }
+    QPointer<QFileDialog> accepting_;
     QTimer timer_;
 };
 
@@ -295,6 +319,47 @@ TEST_F(LoaderDialogTest, SaveConfigurationAndFindFileThroughFileDialogs) {
 
     answers.files.push_back("");  // cancelled: no message
     click_and_wait(LDR_ID_SAVE_CALIBRATION);
+    EXPECT_TRUE(answers.boxes.empty());
+}
+
+TEST_F(LoaderDialogTest, SaveAsksBeforeReplacingTheFileItWrites) {
+    open_dialog();
+    qobject_cast<QComboBox*>(dialog->control(LDR_ID_PORT))->setEditText("COM3");
+    const std::vector<uint8_t> old = {'o', 'l', 'd'};
+    ldrtest::write_file(files.file("cfg.k31"), old);
+    ldrtest::write_file(files.file("plain"), old);
+
+    // "cfg" is written as cfg.k31, which exists: the question names it, and
+    // No keeps the file dialog open (here it is then cancelled).
+    answers.files = {files.file("cfg"), ""};
+    answers.answers = {false};
+    click_and_wait(LDR_ID_SAVE_CONFIGURATION);
+    ASSERT_EQ(answers.questions.size(), 1u);
+    EXPECT_NE(answers.questions[0].find("cfg.k31"), std::string::npos) << answers.questions[0];
+    EXPECT_EQ(ldrtest::read_file(files.file("cfg.k31")), old);
+    EXPECT_TRUE(answers.files.empty()) << "No must lead back to the file dialog";
+
+    struct Case {
+        const char* typed;
+        const char* written;
+        bool asked;
+    };
+    const Case cases[] = {
+        {"cfg", "cfg.k31", true},        // the final name exists
+        {"cfg.k31", "cfg.k31", true},    // the chosen name is the final name
+        {"plain", "plain.k31", false},   // only the chosen name exists; it is not touched
+        {"fresh.k31", "fresh.k31", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed);
+        answers.questions.clear();
+        answers.files = {files.file(c.typed)};
+        answers.answers = {true};
+        click_and_wait(LDR_ID_SAVE_CONFIGURATION);
+        EXPECT_EQ(answers.questions.size(), c.asked ? 1u : 0u);
+        EXPECT_EQ(ldrtest::read_file(files.file(c.written)).size(), 6180u);
+    }
+    EXPECT_EQ(ldrtest::read_file(files.file("plain")), old);
     EXPECT_TRUE(answers.boxes.empty());
 }
 
