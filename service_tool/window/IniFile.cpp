@@ -54,6 +54,14 @@ std::string CutChars(std::string_view s, std::size_t max) {
   return std::string(s.substr(0, i));
 }
 
+// A value in a matching pair of quotes is read without them, as Windows
+// reads it: translators quote a text to keep its blanks at either end.
+std::string_view Unquote(std::string_view v) {
+  if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
+    return v.substr(1, v.size() - 2);
+  return v;
+}
+
 }  // namespace
 
 bool IniNamesEqual(std::string_view a, std::string_view b) {
@@ -141,7 +149,7 @@ std::optional<std::string> IniDocument::Get(std::string_view section, std::strin
   if (h < 0) return std::nullopt;
   const int k = FindKey(h, key);
   if (k < 0) return std::nullopt;
-  return CutChars(IniKeyValue(lines_[static_cast<std::size_t>(k)].text)->second, kIniMaxValueChars);
+  return CutChars(Unquote(IniKeyValue(lines_[static_cast<std::size_t>(k)].text)->second), kIniMaxValueChars);
 }
 
 std::string IniDocument::GetString(std::string_view section, std::string_view key, std::string_view def) const {
@@ -167,7 +175,7 @@ std::vector<std::pair<std::string, std::string>> IniDocument::SectionPairs(std::
   const int end = SectionEnd(h);
   for (int i = h + 1; i < end; ++i) {
     if (auto kv = IniKeyValue(lines_[static_cast<std::size_t>(i)].text)) {
-      kv->second = CutChars(kv->second, kIniMaxValueChars);
+      kv->second = CutChars(Unquote(kv->second), kIniMaxValueChars);
       out.push_back(std::move(*kv));
     }
   }

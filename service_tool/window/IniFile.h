@@ -1,7 +1,8 @@
 // A reader and writer of initialisation files (sections in brackets, one
 // "key=value" per line) with the rules technicians know from Windows:
 // section and key names match without regard to case, the first occurrence
-// wins, values are trimmed and cut at 2047 characters, integers are decimal
+// wins, values are trimmed, freed of a pair of quotes around them and cut at
+// 2047 characters, integers are decimal
 // and anything unreadable yields the caller's default. Writing a key touches
 // only that key's line; every other line, comment and line ending stays as it
 // was, so a file shared with other programs survives our saves.
@@ -33,7 +34,8 @@ class IniDocument {
 
   bool HasSection(std::string_view section) const;
   // The value of the first line of the key in the first section of that
-  // name, trimmed and limited to kIniMaxValueChars characters; nothing when
+  // name, trimmed, without a pair of quotes around it ("..." or '...') and
+  // limited to kIniMaxValueChars characters; nothing when
   // the section or the key is absent. A present key may have an empty value.
   std::optional<std::string> Get(std::string_view section, std::string_view key) const;
   std::string GetString(std::string_view section, std::string_view key, std::string_view def) const;

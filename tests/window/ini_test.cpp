@@ -29,6 +29,23 @@ TEST(IniRead, NamesIgnoreCaseValuesAreTrimmedFirstOccurrenceWins) {
   EXPECT_EQ(doc.Get("Nowhere", "NUM"), std::nullopt);
 }
 
+TEST(IniRead, APairOfQuotesAroundAValueIsDropped) {
+  struct Case {
+    const char* line;
+    const char* expected;
+  } cases[] = {
+      {"k=\"  Открыть  \"", "  Открыть  "}, {"k='x'", "x"},         {"k=\"\"", ""},
+      {"k=\"x", "\"x"},                         {"k=\"x'", "\"x'"},     {"k=\"a\"b\"", "a\"b"},
+      {"k=\"", "\""},                           {"k=  'T, °C'  ", "T, °C"},
+  };
+  for (const Case& c : cases) {
+    const IniDocument doc = IniDocument::Parse(std::string("[S]\n") + c.line + "\n");
+    EXPECT_EQ(doc.Get("S", "k"), c.expected) << c.line;
+    EXPECT_EQ(doc.SectionPairs("S").at(0).second, c.expected) << c.line;
+  }
+  EXPECT_EQ(IniDocument::Parse("[UART]\nBAUD=\"9600\"\n").GetInt("UART", "BAUD", 1), 9600);
+}
+
 TEST(IniRead, IntegersTakeTheDefaultUnlessTheWholeValueIsANumber) {
   struct Case {
     const char* value;
