@@ -131,6 +131,10 @@ bool SettingsFile::Save(const PortSettings& s, std::string* failedPath) {
   const std::optional<std::size_t> shipped = ExistingIndex();
   for (std::size_t i = active_; i < folders_.size(); ++i) {
     const std::string path = PathIn(i);
+    // The user's configuration folder (and its parents) may not exist yet.
+    std::error_code ec;
+    std::filesystem::create_directories(folders_[i], ec);
+    if (!CanWriteIn(folders_[i], path)) continue;
     std::optional<std::string> base;
     if (access(path.c_str(), F_OK) == 0) {
       // A file there that cannot be read is never replaced: its other
@@ -150,9 +154,6 @@ bool SettingsFile::Save(const PortSettings& s, std::string* failedPath) {
     doc.SetInt(kUart, "NUM", s.port);
     doc.SetInt(kUart, "BAUD", s.baud);
     doc.SetInt(kUart, "ADDR", s.address);
-    // The user's configuration folder (and its parents) may not exist yet.
-    std::error_code ec;
-    std::filesystem::create_directories(folders_[i], ec);
     if (WriteFileAtomically(path, EncodeText(doc.Serialize(), enc))) {
       active_ = i;
       return true;

@@ -44,9 +44,10 @@ class SettingsFile {
   // unreadable. Reads the file that saves go to, or, while that one does not
   // exist yet, the first one that does (a copy shipped next to the program).
   PortSettings Read() const;
-  // Writes NUM, BAUD and ADDR, leaving the rest of the file as it was; a
-  // folder whose file exists but cannot be read is passed over rather than
-  // have that file replaced. Creates a missing folder. On failure in every
+  // Writes NUM, BAUD and ADDR, leaving the rest of the file as it was. A
+  // folder that cannot be written, or whose file is read-only or cannot be
+  // read, is passed over rather than have that file replaced. Creates a
+  // missing folder. On failure in every
   // folder, returns false and failedPath is the path of the file next to the
   // program, for the error box.
   bool Save(const PortSettings& s, std::string* failedPath = nullptr);
