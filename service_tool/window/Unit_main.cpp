@@ -43,6 +43,15 @@ bool IsTabPage(const QObject* o) {
          qobject_cast<const QTabWidget*>(stack->parent());
 }
 
+// True when o lies inside another window that this one merely owns (the
+// splash, a message box): that window's controls are not this window's.
+bool InOtherWindow(const QObject* o, const QWidget* window) {
+  for (const QObject* p = o; p && p != window; p = p->parent()) {
+    if (p->isWidgetType() && static_cast<const QWidget*>(p)->isWindow()) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 UpDownButtons::UpDownButtons(QWidget* parent) : QWidget(parent) {
@@ -300,7 +309,7 @@ void TranslateControls(QWidget* window, std::span<const std::string_view> layout
   if (!lookup) return;
   for (QObject* o : window->findChildren<QObject*>()) {
     const QString name = o->objectName();
-    if (name.isEmpty()) continue;
+    if (name.isEmpty() || InOtherWindow(o, window)) continue;
     const TranslateAs how = TranslationFor(o->metaObject()->className(), IsTabPage(o), layoutClasses);
     if (how == TranslateAs::None) continue;
     const auto value = lookup(name.toStdString());

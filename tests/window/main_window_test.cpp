@@ -495,6 +495,9 @@ class MainWindowTest : public QObject {
   }
 
   void splashShowsTheWindowAtTick67() {
+    // The splash belongs to the main window but is a window of its own: the
+    // main window's translation leaves its picture alone.
+    WriteFile(LngPath(), "[LANG]\nSELECTED=English\n[English]\nImgLogo=not a caption\nBtnPortOpen=Open\n");
     WindowConfig c = Config(Ports({1}));
     c.splash = true;
     TForm1 f(c);
@@ -506,6 +509,9 @@ class MainWindowTest : public QObject {
     QCOMPARE(f.SplashTicksWhenShown(), 67);
     QTRY_VERIFY_WITH_TIMEOUT(!f.Splash()->isVisible(), kBoxWaitMs);
     QCOMPARE(f.Splash()->Fade().opacity, 255);
+    QCOMPARE(Child<QPushButton>(&f, "BtnPortOpen")->text(), QString("Open"));
+    QCOMPARE(f.Splash()->ImgLogo()->text(), QString());
+    QCOMPARE(f.Splash()->ImgLogo()->pixmap().size(), QSize(1024, 390));
   }
 };
 
