@@ -29,6 +29,14 @@ for _ in $(seq 50); do
 done
 echo "virtual sensor: $(head -n1 "$KL31_PORTS_DIR/.vsensor.out")"
 
+# The demo's settings live apart from the program's own, so it never changes
+# what a technician set up; the first demo run starts on the demo's port at
+# another rate, so the search has something to find.
+export KL31_CONFIG_DIR=${KL31_CONFIG_DIR:-$HOME/.kl31/demo-config}
+mkdir -p "$KL31_CONFIG_DIR"
+[ -e "$KL31_CONFIG_DIR/KL31_Install_Service.ini" ] ||
+  printf '[UART]\r\nNUM=%s\r\nBAUD=9600\r\nADDR=1\r\n' "$COM" > "$KL31_CONFIG_DIR/KL31_Install_Service.ini"
+
 if [ "$mode" = auto ] && [ -x "$bin/KL_Install" ]; then
   if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     echo "demo: there is no display here (DISPLAY is not set), so the window cannot open."
