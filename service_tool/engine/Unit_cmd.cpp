@@ -2,40 +2,6 @@
 
 namespace kl {
 
-// Stands in for the window once the engine is stopping: the window may be
-// going away, so nothing may reach it, and a question is answered "No" so that
-// no handler goes on to change the sensor.
-class TCmdThread::SilentView final : public WindowOps {
- public:
-  void ShowPortStatus(int) override {}
-  void ShowDeviceStatus(int) override {}
-  void ShowScopePage() override {}
-  void ShowProgramPage() override {}
-  void SetWaitCursor() override {}
-  void SetNormalCursor() override {}
-  void SetBusy() override {}
-  void SetIdle() override {}
-  void AdoptLinkSettings() override {}
-  void AdoptNewAddress(int) override {}
-  void AdoptNewBaud() override {}
-  void EnableReadouts(bool) override {}
-  void ReadOscillMode() override {}
-  void ShowEcho() override {}
-  void ShowAutoStep1() override {}
-  void ShowAutoStep2() override {}
-  void ShowTuningParams() override {}
-  void AddAfcPoint() override {}
-  void BuildDisplayMask() override {}
-  void FillSettingsPage() override {}
-  void CollectSettingsPage() override {}
-  void ShowHubImage() override {}
-  void StoreHubImage() override {}
-  void ShowLevel(int, bool) override {}
-  void ErrorBox(const std::string&) override {}
-  bool ErrorBoxYesNo(const std::string&) override { return false; }
-  void InfoBox(const std::string&) override {}
-};
-
 JobTable DefaultJobTable() {
   JobTable t{};
   t[JOB_PORT_OPEN] = {JobPortOpen, 0, 0};
@@ -66,7 +32,7 @@ TCmdThread::TCmdThread(EngineRecords& records, UartLink& link, WindowOps& view,
       view_(view),
       texts_(texts),
       table_(std::move(table)),
-      silent_(std::make_unique<SilentView>()) {
+      silent_(std::make_unique<SilentWindow>()) {
   thread_ = std::thread([this] { Execute(); });
 }
 

@@ -139,7 +139,6 @@ class TCmdThread {
   std::uint64_t JobsRun() const { return jobsRun_.load(); }
 
  private:
-  class SilentView;
   void Execute();
 
   EngineRecords& records_;

@@ -58,4 +58,39 @@ class WindowOps {
   virtual void InfoBox(const std::string& text) = 0;           // information icon, OK
 };
 
+// A window that shows nothing and answers every question "No": what the
+// engine talks to once it is stopping (the real window may be going away, and
+// "No" keeps a handler from going on to change the sensor), and a stand-in
+// for programs without a window.
+class SilentWindow : public WindowOps {
+ public:
+  void ShowPortStatus(int) override {}
+  void ShowDeviceStatus(int) override {}
+  void ShowScopePage() override {}
+  void ShowProgramPage() override {}
+  void SetWaitCursor() override {}
+  void SetNormalCursor() override {}
+  void SetBusy() override {}
+  void SetIdle() override {}
+  void AdoptLinkSettings() override {}
+  void AdoptNewAddress(int) override {}
+  void AdoptNewBaud() override {}
+  void EnableReadouts(bool) override {}
+  void ReadOscillMode() override {}
+  void ShowEcho() override {}
+  void ShowAutoStep1() override {}
+  void ShowAutoStep2() override {}
+  void ShowTuningParams() override {}
+  void AddAfcPoint() override {}
+  void BuildDisplayMask() override {}
+  void FillSettingsPage() override {}
+  void CollectSettingsPage() override {}
+  void ShowHubImage() override {}
+  void StoreHubImage() override {}
+  void ShowLevel(int, bool) override {}
+  void ErrorBox(const std::string&) override {}
+  bool ErrorBoxYesNo(const std::string&) override { return false; }
+  void InfoBox(const std::string&) override {}
+};
+
 }  // namespace kl

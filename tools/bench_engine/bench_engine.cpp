@@ -18,36 +18,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-class NullWindow final : public kl::WindowOps {
- public:
-  void ShowPortStatus(int) override {}
-  void ShowDeviceStatus(int) override {}
-  void ShowScopePage() override {}
-  void ShowProgramPage() override {}
-  void SetWaitCursor() override {}
-  void SetNormalCursor() override {}
-  void SetBusy() override {}
-  void SetIdle() override {}
-  void AdoptLinkSettings() override {}
-  void AdoptNewAddress(int) override {}
-  void AdoptNewBaud() override {}
-  void EnableReadouts(bool) override {}
-  void ReadOscillMode() override {}
-  void ShowEcho() override {}
-  void ShowAutoStep1() override {}
-  void ShowAutoStep2() override {}
-  void ShowTuningParams() override {}
-  void AddAfcPoint() override {}
-  void BuildDisplayMask() override {}
-  void FillSettingsPage() override {}
-  void CollectSettingsPage() override {}
-  void ShowHubImage() override {}
-  void StoreHubImage() override {}
-  void ShowLevel(int, bool) override {}
-  void ErrorBox(const std::string&) override {}
-  bool ErrorBoxYesNo(const std::string&) override { return false; }
-  void InfoBox(const std::string&) override {}
-};
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
@@ -72,7 +42,7 @@ double CpuSeconds() {
 int main() {
   kl::EngineRecords records;
   kl::UartLink link;
-  NullWindow window;
+  kl::SilentWindow window;
   const kl::LoadedTexts texts = kl::LoadedTexts::Builtin();
 
   std::mutex m;
