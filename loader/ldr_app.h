@@ -24,39 +24,39 @@ inline constexpr int LDR_CONFIGURATION_BLOCKS = 6;
 inline constexpr int LDR_WRITE_PAUSE_MS = 500;
 
 struct LdrApp {
-    LdrLink link;
-    std::unique_ptr<LdrEvent> command_event;
-    // The stored command: written by the dialog thread before it sets the
-    // command event, read by the worker after the event woke it. Storing and
-    // setting, and taking and resetting, each happen under the lock: a command
-    // given between the worker's take and its reset would otherwise be reset
-    // away unseen (a Stop lost, a search left running).
-    std::mutex command_mutex;
-    LdrCommand command;
+  LdrLink link;
+  std::unique_ptr<LdrEvent> command_event;
+  // The stored command: written by the dialog thread before it sets the
+  // command event, read by the worker after the event woke it. Storing and
+  // setting, and taking and resetting, each happen under the lock: a command
+  // given between the worker's take and its reset would otherwise be reset
+  // away unseen (a Stop lost, a search left running).
+  std::mutex command_mutex;
+  LdrCommand command;
 
-    std::thread worker;
-    std::mutex end_mutex;
-    std::condition_variable end_cv;
-    bool worker_ended = false;
+  std::thread worker;
+  std::mutex end_mutex;
+  std::condition_variable end_cv;
+  bool worker_ended = false;
 
-    // Tests only: run by the worker in the hand-over, right after it has
-    // taken the stored command and before it resets the command event (the
-    // command lock is held).
-    std::function<void()> on_command_taken;
+  // Tests only: run by the worker in the hand-over, right after it has
+  // taken the stored command and before it resets the command event (the
+  // command lock is held).
+  std::function<void()> on_command_taken;
 
-    // Only the worker touches these.
-    bool file_dialog_shown = false;
-    int write_pause_ms = LDR_WRITE_PAUSE_MS;
+  // Only the worker touches these.
+  bool file_dialog_shown = false;
+  int write_pause_ms = LDR_WRITE_PAUSE_MS;
 
-    // The loader's own folder with a trailing '/'; empty: the folder of the
-    // running executable.
-    std::string own_folder;
-    std::string command_line;
+  // The loader's own folder with a trailing '/'; empty: the folder of the
+  // running executable.
+  std::string own_folder;
+  std::string command_line;
 
-    LdrApp() = default;
-    LdrApp(const LdrApp&) = delete;
-    LdrApp& operator=(const LdrApp&) = delete;
-    ~LdrApp();
+  LdrApp() = default;
+  LdrApp(const LdrApp&) = delete;
+  LdrApp& operator=(const LdrApp&) = delete;
+  ~LdrApp();
 };
 
 // Status line and messages.
@@ -84,7 +84,8 @@ int ldr_read_blocks(LdrLink& link, LdrDialog& dialog, uint8_t* out, uint8_t addr
 
 // File names.
 std::string ldr_k31_name(const std::string& chosen);
-std::string ldr_default_save_name(const std::string& type_text, const std::string& serial_text, bool calibration);
+std::string ldr_default_save_name(const std::string& type_text, const std::string& serial_text,
+                                  bool calibration);
 std::string ldr_own_folder(const LdrApp& app);
 
 // The operations behind the buttons; all run on the worker.

@@ -10,34 +10,34 @@
 
 // Result codes. The absolute value of a failure is the id of its message text.
 enum : int {
-    LDR_OK = 0,
-    LDR_ERR_UNKNOWN = -2001,
-    LDR_ERR_NOT_FOUND = -2005,
-    LDR_ERR_EXCHANGE = -2011,
-    LDR_ERR_PORT = -2016,
-    LDR_ERR_FILE_OPEN = -2019,
-    LDR_ERR_FILE_READ = -2020,
-    LDR_ERR_NOT_MODULE = -2021,
-    LDR_ERR_FILE_CREATE = -2025,
-    LDR_ERR_FILE_WRITE = -2026,
-    LDR_ERR_DEV_BAD_BLOCK = -2101,
-    LDR_ERR_DEV_BAD_COMMAND = -2102,
-    LDR_ERR_DEV_WRITE = -2103,
-    LDR_ERR_DEV_MODULE_DAMAGED = -2104,
-    LDR_ERR_DEV_NOT_VALID_MODULE = -2105,
-    LDR_ERR_DEV_UNKNOWN = -2106,
-    LDR_ERR_DEV_TEMPERATURE = -2107,
-    LDR_ERR_DEV_OTHER_SERIAL = -2108,
-    LDR_ERR_STOPPED = -2109,
+  LDR_OK = 0,
+  LDR_ERR_UNKNOWN = -2001,
+  LDR_ERR_NOT_FOUND = -2005,
+  LDR_ERR_EXCHANGE = -2011,
+  LDR_ERR_PORT = -2016,
+  LDR_ERR_FILE_OPEN = -2019,
+  LDR_ERR_FILE_READ = -2020,
+  LDR_ERR_NOT_MODULE = -2021,
+  LDR_ERR_FILE_CREATE = -2025,
+  LDR_ERR_FILE_WRITE = -2026,
+  LDR_ERR_DEV_BAD_BLOCK = -2101,
+  LDR_ERR_DEV_BAD_COMMAND = -2102,
+  LDR_ERR_DEV_WRITE = -2103,
+  LDR_ERR_DEV_MODULE_DAMAGED = -2104,
+  LDR_ERR_DEV_NOT_VALID_MODULE = -2105,
+  LDR_ERR_DEV_UNKNOWN = -2106,
+  LDR_ERR_DEV_TEMPERATURE = -2107,
+  LDR_ERR_DEV_OTHER_SERIAL = -2108,
+  LDR_ERR_STOPPED = -2109,
 };
 
 // Device command codes (request byte 2).
 enum : uint8_t {
-    CMD_CONNECT = 0x10,
-    CMD_GET_INFO = 0x12,
-    CMD_WRITE_BLOCK = 0x13,
-    CMD_ACTIVATE = 0x14,
-    CMD_READ_BLOCK = 0x15,
+  CMD_CONNECT = 0x10,
+  CMD_GET_INFO = 0x12,
+  CMD_WRITE_BLOCK = 0x13,
+  CMD_ACTIVATE = 0x14,
+  CMD_READ_BLOCK = 0x15,
 };
 
 inline constexpr uint8_t LDR_FRAME_START = 0x02;
@@ -57,20 +57,20 @@ inline constexpr int LDR_INFO_SIZE = 25;
 // All link state. The program keeps one for its whole run (the sequence
 // number must survive operations and port openings); tests make their own.
 struct LdrLink {
-    int fd = -1;
-    // Set by the dialog to hand over a command; while an operation runs it
-    // means Stop or Exit. The link only tests it and never resets it.
-    LdrEvent* command_event = nullptr;
-    uint8_t sequence = 0;
-    uint8_t payload[LDR_PAYLOAD_SIZE] = {};
-    uint8_t tx[LDR_FRAME_SIZE] = {};
-    uint8_t rx[LDR_FRAME_SIZE] = {};
-    // Bytes that arrived after a frame end in the same read; they belong to
-    // the next frame on the line (a reply right behind a stale one).
-    uint8_t carry[LDR_FRAME_SIZE] = {};
-    size_t carry_length = 0;
-    // Monotonic time (ns) when the last written bytes have left the line.
-    int64_t tx_done_ns = 0;
+  int fd = -1;
+  // Set by the dialog to hand over a command; while an operation runs it
+  // means Stop or Exit. The link only tests it and never resets it.
+  LdrEvent* command_event = nullptr;
+  uint8_t sequence = 0;
+  uint8_t payload[LDR_PAYLOAD_SIZE] = {};
+  uint8_t tx[LDR_FRAME_SIZE] = {};
+  uint8_t rx[LDR_FRAME_SIZE] = {};
+  // Bytes that arrived after a frame end in the same read; they belong to
+  // the next frame on the line (a reply right behind a stale one).
+  uint8_t carry[LDR_FRAME_SIZE] = {};
+  size_t carry_length = 0;
+  // Monotonic time (ns) when the last written bytes have left the line.
+  int64_t tx_done_ns = 0;
 };
 
 // COM name ("COM7") to device file, following doc/com-ports.md. Empty when the
@@ -106,13 +106,13 @@ void ldr_begin_request(LdrLink& link, uint8_t address, uint8_t command);
 
 // Fields of the device information record.
 struct LdrDeviceInfo {
-    char type[5] = {};
-    uint16_t boot_version = 0xFFFF;
-    uint32_t boot_date = 0xFFFFFFFF;
-    uint16_t app_version = 0xFFFF;
-    uint32_t app_date = 0xFFFFFFFF;
-    uint16_t required_boot_version = 0xFFFF;
-    uint32_t serial = 0xFFFFFF;
+  char type[5] = {};
+  uint16_t boot_version = 0xFFFF;
+  uint32_t boot_date = 0xFFFFFFFF;
+  uint16_t app_version = 0xFFFF;
+  uint32_t app_date = 0xFFFFFFFF;
+  uint16_t required_boot_version = 0xFFFF;
+  uint32_t serial = 0xFFFFFF;
 };
 LdrDeviceInfo ldr_parse_device_info(const uint8_t* record);
 

@@ -4,8 +4,8 @@
 
 namespace {
 struct Entry {
-    int id;
-    const char* text;
+  int id;
+  const char* text;
 };
 constexpr Entry kStrings[] = {
     {2001, "Неизвестная ошибка."},
@@ -36,18 +36,18 @@ constexpr Entry kStrings[] = {
 }  // namespace
 
 const char* ldr_string(int id) {
-    for (const Entry& e : kStrings)
-        if (e.id == id) return e.text;
-    return nullptr;
+  for (const Entry& e : kStrings)
+    if (e.id == id) return e.text;
+  return nullptr;
 }
 
 std::string ldr_error_text(int code) {
-    // 2003 is a format, not a message of its own; -2003 would otherwise show
-    // a bare "%X".
-    if (code < 0 && code != -2003) {
-        if (const char* text = ldr_string(-code)) return text;
-    }
-    char buf[64];
-    std::snprintf(buf, sizeof buf, ldr_string(2003), unsigned(code < 0 ? -code : code));
-    return buf;
+  // 2003 is a format, not a message of its own; -2003 would otherwise show
+  // a bare "%X".
+  if (code < 0 && code != -2003) {
+    if (const char* text = ldr_string(-code)) return text;
+  }
+  char buf[64];
+  std::snprintf(buf, sizeof buf, ldr_string(2003), unsigned(code < 0 ? -code : code));
+  return buf;
 }

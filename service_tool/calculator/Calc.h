@@ -23,62 +23,63 @@ inline constexpr double CalcPi = 3.141592653589793;
 inline constexpr int CalcMaxRows = 100000;
 
 struct TorusParams {
-    double outer_radius = 0;       // Ro: inside of the outer wall
-    double inner_radius = 0;       // Ri: inside of the wall around the hole
-    double height = 0;             // H: inside height
-    double outer_semi_axis = 0;    // bo
-    double half_height = 0;        // c
-    double inner_semi_axis = 0;    // bi
-    double inner_half_height = 0;  // c2, always c
-    double step = 0;
-    bool valid = false;
+  double outer_radius = 0;       // Ro: inside of the outer wall
+  double inner_radius = 0;       // Ri: inside of the wall around the hole
+  double height = 0;             // H: inside height
+  double outer_semi_axis = 0;    // bo
+  double half_height = 0;        // c
+  double inner_semi_axis = 0;    // bi
+  double inner_half_height = 0;  // c2, always c
+  double step = 0;
+  bool valid = false;
 };
 
 struct CylinderParams {
-    double length = 0;         // L, as entered
-    double circumference = 0;  // C, outer, as entered
-    double arc_length = 0;     // E, rim to rim over one domed end, as entered
-    double wall = 0;           // w
-    double radius = 0;         // r: inside radius
-    double end_depth = 0;      // d: inside depth of each domed end
-    double step = 0;
-    bool valid = false;
+  double length = 0;         // L, as entered
+  double circumference = 0;  // C, outer, as entered
+  double arc_length = 0;     // E, rim to rim over one domed end, as entered
+  double wall = 0;           // w
+  double radius = 0;         // r: inside radius
+  double end_depth = 0;      // d: inside depth of each domed end
+  double step = 0;
+  bool valid = false;
 };
 
 // The texts of the torus page and the positions and maxima of its shape and
 // fullness scroll bars.
 struct TorusInputs {
-    std::string outer_diameter;
-    std::string inner_diameter;
-    std::string height;
-    std::string wall;
-    std::string step;
-    int shape_position = 0;
-    int shape_max = 0;
-    int fullness_position = 0;
-    int fullness_max = 0;
+  std::string outer_diameter;
+  std::string inner_diameter;
+  std::string height;
+  std::string wall;
+  std::string step;
+  int shape_position = 0;
+  int shape_max = 0;
+  int fullness_position = 0;
+  int fullness_max = 0;
 };
 
 struct CylinderInputs {
-    std::string length;
-    std::string circumference;
-    std::string arc_length;
-    std::string wall;
-    std::string step;
+  std::string length;
+  std::string circumference;
+  std::string arc_length;
+  std::string wall;
+  std::string step;
 };
 
 // A text that is not a number: which one (0-based, in the order of the input
 // structure) and what it held.
 struct CalcInputError {
-    int field = 0;
-    std::string text;
+  int field = 0;
+  std::string text;
 };
 
 // Derives the torus parameters. Any empty text makes them invalid. A text
 // that is not a number is returned, so that the window can report it and keep
 // its previous table; the parameters keep their values but are no longer
 // valid, since each torus recomputation starts by clearing `valid`.
-std::optional<CalcInputError> CalcTorusParams(const TorusInputs& in, const NumberLocale& loc, TorusParams& out);
+std::optional<CalcInputError> CalcTorusParams(const TorusInputs& in, const NumberLocale& loc,
+                                              TorusParams& out);
 // Derives the cylinder parameters; an empty text counts as 0. A text that is
 // not a number is returned and leaves the parameters as they were, `valid`
 // included: the cylinder sets or clears it only at the end.
@@ -108,14 +109,14 @@ double SegmentArea(double r, double h);
 double CylinderVolume(double r, double d, double L, double h);
 
 struct CalcRow {
-    int number = 0;     // 1, 2, ...
-    double litres = 0;  // whole millilitres
-    double level = 0;   // millimetres
+  int number = 0;     // 1, 2, ...
+  double litres = 0;  // whole millilitres
+  double level = 0;   // millimetres
 };
 
 struct CalcTable {
-    std::vector<CalcRow> rows;
-    double total = 0;  // litres of the last row
+  std::vector<CalcRow> rows;
+  double total = 0;  // litres of the last row
 };
 
 // Rows from level `step` up to the full height in steps of `step`, the last

@@ -41,33 +41,33 @@ inline constexpr std::size_t HubOffMlPerBit = 8;
 
 // The image buffer. It starts all zero, which is not a valid image.
 struct HubImage {
-    std::array<std::uint8_t, HubBufferSize> bytes{};
+  std::array<std::uint8_t, HubBufferSize> bytes{};
 };
 // The name the program's messages use for it.
 using HUB_DATA = HubImage;
 
 struct HubHeader {
-    std::uint16_t Size = 0;
-    std::uint16_t Checksum = 0;
-    std::uint16_t Version = 0;
-    std::uint16_t TankCount = 0;
-    std::uint16_t MlPerBit = 0;
+  std::uint16_t Size = 0;
+  std::uint16_t Checksum = 0;
+  std::uint16_t Version = 0;
+  std::uint16_t TankCount = 0;
+  std::uint16_t MlPerBit = 0;
 };
 
 // A tank record as found in an image: where it starts and its five header
 // words as read from there. It is a copy; the image stays the only truth.
 struct TankRecord {
-    std::uint32_t Offset = 0;
-    std::uint16_t Size = 0;
-    std::uint16_t TankID = 0;
-    std::uint16_t TankHeight = 0;
-    std::uint16_t TableLen = 0;
-    std::uint16_t MlPerUnit = 0;
+  std::uint32_t Offset = 0;
+  std::uint16_t Size = 0;
+  std::uint16_t TankID = 0;
+  std::uint16_t TankHeight = 0;
+  std::uint16_t TableLen = 0;
+  std::uint16_t MlPerUnit = 0;
 };
 
 struct TankPoint {
-    std::uint16_t Level = 0;   // 0.1 mm
-    std::uint16_t Volume = 0;  // units of MlPerUnit millilitres
+  std::uint16_t Level = 0;   // 0.1 mm
+  std::uint16_t Volume = 0;  // units of MlPerUnit millilitres
 };
 
 // The float form of a tank record: the calibration table, and the source of
@@ -75,19 +75,19 @@ struct TankPoint {
 // packed points of a 16-bit level and a 32-bit float, which is what bounds
 // TankTableMaxPoints.
 struct TankTablePoint {
-    std::uint16_t Level = 0;  // 0.1 mm
-    float Litres = 0.0f;
+  std::uint16_t Level = 0;  // 0.1 mm
+  float Litres = 0.0f;
 };
 inline constexpr std::size_t TankTableBufferSize = 65536;
 inline constexpr std::size_t TankTableMaxPoints = (TankTableBufferSize - 10) / 6;  // 10921
 
 struct TankTable {
-    std::uint16_t Size = 0;  // not maintained
-    std::uint16_t TankID = 0;
-    std::uint16_t TankHeight = 0;
-    std::uint16_t TableLen = 0;
-    std::uint16_t MlPerUnit = 0;
-    std::array<TankTablePoint, TankTableMaxPoints> Points{};
+  std::uint16_t Size = 0;  // not maintained
+  std::uint16_t TankID = 0;
+  std::uint16_t TankHeight = 0;
+  std::uint16_t TableLen = 0;
+  std::uint16_t MlPerUnit = 0;
+  std::array<TankTablePoint, TankTableMaxPoints> Points{};
 };
 
 // Word access; words that would lie outside the buffer read as 0 and are not
@@ -138,11 +138,11 @@ bool HubAppendTank(HubImage* image, const TankTable* table);
 bool HubLoadTankTable(const HubImage* image, std::uint16_t id, TankTable* table);
 
 enum class HubStoreResult {
-    Stored,          // the custom record (when selected) and MlPerBit written, sealed
-    ResolutionOnly,  // another tank is selected: only MlPerBit written, sealed
-    NoCustomRecord,  // the custom tank is selected but the image has no record for it
-    TableTooBig,     // the custom record has no room for the table; msg_table_too_big reported
-    NoImage,
+  Stored,          // the custom record (when selected) and MlPerBit written, sealed
+  ResolutionOnly,  // another tank is selected: only MlPerBit written, sealed
+  NoCustomRecord,  // the custom tank is selected but the image has no record for it
+  TableTooBig,     // the custom record has no room for the table; msg_table_too_big reported
+  NoImage,
 };
 
 // Writes the calibration table into the custom tank record (when the custom
@@ -152,8 +152,8 @@ enum class HubStoreResult {
 // msg_table_too_big (a Yes/No box, either answer) and nothing is written.
 // mlPerBitIndex is the position in the output-resolution list (0 = 1 ml ...
 // 4 = 10 l per bit, -1 = none). A table with MlPerUnit 0 gets 1.
-HubStoreResult HubStoreCustomTable(HubImage* image, TankTable* table, int mlPerBitIndex,
-                                   int selectedTankId, TareUi& ui);
+HubStoreResult HubStoreCustomTable(HubImage* image, TankTable* table, int mlPerBitIndex, int selectedTankId,
+                                   TareUi& ui);
 
 // "3.01" for 0x0301, "3.0A" for 0x030A.
 std::string HubVersionText(const HubImage* image);

@@ -13,9 +13,9 @@
 #include <string_view>
 
 struct NumberLocale {
-    // The decimal separator as UTF-8 text; usually "." or ",". It must not be
-    // empty, a digit, a sign, a space or a letter of the exponent.
-    std::string decimal_point = ".";
+  // The decimal separator as UTF-8 text; usually "." or ",". It must not be
+  // empty, a digit, a sign, a space or a letter of the exponent.
+  std::string decimal_point = ".";
 };
 
 // A decimal number: optional blanks, optional sign, digits with at most one

@@ -25,26 +25,24 @@ constexpr TareMessage kWindow[] = {
 
 std::span<const TareMessage> TareWindowMessages() { return kWindow; }
 
-std::string_view TareBuiltinText(std::string_view key)
-{
-    for (const auto& m : kWindow)
-        if (key == m.key) return m.russian;
-    for (const auto& m : kl::MessageKeys())
-        if (key == m.key) return m.text;
-    return {};
+std::string_view TareBuiltinText(std::string_view key) {
+  for (const auto& m : kWindow)
+    if (key == m.key) return m.russian;
+  for (const auto& m : kl::MessageKeys())
+    if (key == m.key) return m.text;
+  return {};
 }
 
-std::string TareMessageText(std::string_view text, int row)
-{
-    const std::string number = FormatWhole(row);
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 1 < text.size() && text[i + 1] == '1') {
-            out += number;
-            ++i;
-        } else {
-            out += text[i];
-        }
+std::string TareMessageText(std::string_view text, int row) {
+  const std::string number = FormatWhole(row);
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 1 < text.size() && text[i + 1] == '1') {
+      out += number;
+      ++i;
+    } else {
+      out += text[i];
     }
-    return out;
+  }
+  return out;
 }

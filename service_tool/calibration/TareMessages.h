@@ -15,10 +15,10 @@
 #include <string_view>
 
 struct TareMessage {
-    std::string_view key;
-    std::string_view russian;
-    // For the English section of the language file.
-    std::string_view english;
+  std::string_view key;
+  std::string_view russian;
+  // For the English section of the language file.
+  std::string_view english;
 };
 
 // The calibration window's own message keys.

@@ -31,11 +31,11 @@ inline constexpr int TareMaxLevelMm = 6553;
 enum TareColumn { TareColNumber = 0, TareColLitres = 1, TareColMm = 2 };
 
 struct TareRows {
-    // The notation the texts are written and read in; the window sets it from
-    // the user's locale before it fills the rows.
-    NumberLocale locale;
-    // Never empty: an empty table is one row of empty texts.
-    std::vector<std::array<std::string, 3>> rows = std::vector<std::array<std::string, 3>>(1);
+  // The notation the texts are written and read in; the window sets it from
+  // the user's locale before it fills the rows.
+  NumberLocale locale;
+  // Never empty: an empty table is one row of empty texts.
+  std::vector<std::array<std::string, 3>> rows = std::vector<std::array<std::string, 3>>(1);
 };
 
 int TareRowCount(const TareRows& t);
@@ -75,9 +75,9 @@ void TareLoad(TareRows& t, const TankTable& table);
 bool TareInsertPoint(TareRows& t, float litres, int mm, TareUi& ui);
 
 enum class TareCommitResult {
-    Stored,    // the table holds the rows
-    Declined,  // the user answered No to msg_table_will_trunc
-    Refused,   // a row the sensor's table cannot hold; nothing stored
+  Stored,    // the table holds the rows
+  Declined,  // the user answered No to msg_table_will_trunc
+  Refused,   // a row the sensor's table cannot hold; nothing stored
 };
 
 // Stores the rows whose litres and millimetres both read as numbers, at most

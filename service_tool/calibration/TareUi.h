@@ -6,12 +6,12 @@
 #include <string_view>
 
 class TareUi {
-public:
-    virtual ~TareUi() = default;
-    // An error box with one OK button. `row` is the 1-based row number put in
-    // place of "%1" in the texts that carry it (see TareMessageText), and 0
-    // for the others.
-    virtual void ShowError(std::string_view key, int row) = 0;
-    // An error box with Yes and No; true for Yes.
-    virtual bool AskYesNo(std::string_view key) = 0;
+ public:
+  virtual ~TareUi() = default;
+  // An error box with one OK button. `row` is the 1-based row number put in
+  // place of "%1" in the texts that carry it (see TareMessageText), and 0
+  // for the others.
+  virtual void ShowError(std::string_view key, int row) = 0;
+  // An error box with Yes and No; true for Yes.
+  virtual bool AskYesNo(std::string_view key) = 0;
 };

@@ -25,8 +25,8 @@ JobTable DefaultJobTable() {
   return t;
 }
 
-TCmdThread::TCmdThread(EngineRecords& records, UartLink& link, WindowOps& view,
-                       const LoadedTexts& texts, JobTable table)
+TCmdThread::TCmdThread(EngineRecords& records, UartLink& link, WindowOps& view, const LoadedTexts& texts,
+                       JobTable table)
     : records_(records),
       link_(link),
       view_(view),

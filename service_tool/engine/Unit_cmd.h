@@ -148,13 +148,13 @@ class TCmdThread {
   const JobTable table_;
   std::unique_ptr<WindowOps> silent_;
 
-  std::mutex engineLock_;            // job slot and poll timer
+  std::mutex engineLock_;  // job slot and poll timer
   int32_t slot_ = kJobSlotEmpty;
   AutoResetEvent wake_;
   OneShotTimer timer_{engineLock_};
   StopToken stop_;
   std::atomic<std::uint64_t> jobsRun_{0};
-  std::thread thread_;               // last: starts after everything above exists
+  std::thread thread_;  // last: starts after everything above exists
 };
 
 // --- connection jobs ---

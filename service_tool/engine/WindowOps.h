@@ -21,17 +21,17 @@ class WindowOps {
   virtual ~WindowOps() = default;
 
   // Status bar and program page.
-  virtual void ShowPortStatus(int index) = 0;     // 0 opened, 1 closed, 2 error
-  virtual void ShowDeviceStatus(int code) = 0;    // status code 0..255
-  virtual void ShowScopePage() = 0;               // selects the oscilloscope page, posts JOB_ENTER_SCOPE
-  virtual void ShowProgramPage() = 0;             // posts JOB_IDLE, selects the program page, port-closed text
+  virtual void ShowPortStatus(int index) = 0;   // 0 opened, 1 closed, 2 error
+  virtual void ShowDeviceStatus(int code) = 0;  // status code 0..255
+  virtual void ShowScopePage() = 0;             // selects the oscilloscope page, posts JOB_ENTER_SCOPE
+  virtual void ShowProgramPage() = 0;           // posts JOB_IDLE, selects the program page, port-closed text
   virtual void SetWaitCursor() = 0;
   virtual void SetNormalCursor() = 0;
-  virtual void SetBusy() = 0;                     // disable disturbing controls, set the page-change lock
+  virtual void SetBusy() = 0;  // disable disturbing controls, set the page-change lock
   virtual void SetIdle() = 0;
-  virtual void AdoptLinkSettings() = 0;           // take the link's baud rate and address, save settings
+  virtual void AdoptLinkSettings() = 0;  // take the link's baud rate and address, save settings
   virtual void AdoptNewAddress(int address) = 0;
-  virtual void AdoptNewBaud() = 0;                // take the new baud rate; the port is reopened at it
+  virtual void AdoptNewBaud() = 0;  // take the new baud rate; the port is reopened at it
 
   // Oscilloscope and tuning page.
   virtual void EnableReadouts(bool on) = 0;
@@ -53,9 +53,9 @@ class WindowOps {
   virtual void ShowLevel(int levelCode, bool noData) = 0;
 
   // Boxes. They return when the user has closed them.
-  virtual void ErrorBox(const std::string& text) = 0;          // error icon, OK
-  virtual bool ErrorBoxYesNo(const std::string& text) = 0;     // error icon, Yes / No; true = Yes
-  virtual void InfoBox(const std::string& text) = 0;           // information icon, OK
+  virtual void ErrorBox(const std::string& text) = 0;       // error icon, OK
+  virtual bool ErrorBoxYesNo(const std::string& text) = 0;  // error icon, Yes / No; true = Yes
+  virtual void InfoBox(const std::string& text) = 0;        // information icon, OK
 };
 
 // A window that shows nothing and answers every question "No": what the

@@ -97,9 +97,9 @@ inline constexpr int32_t SVC_AUTO_STEP2 = 135;
 inline constexpr uint8_t kUartRequestMarker = 0x31;  // '1'
 inline constexpr uint8_t kUartAnswerMarker = 0x3E;   // '>'
 inline constexpr int32_t kUartBroadcast = 255;
-inline constexpr size_t kUartBlockSize = 128;        // table block, echo block data
-inline constexpr size_t kUartRxBufferSize = 37500;   // holds the largest echo (255 blocks)
-inline constexpr size_t kUartTxBufferSize = 133;     // the block write frame
+inline constexpr size_t kUartBlockSize = 128;       // table block, echo block data
+inline constexpr size_t kUartRxBufferSize = 37500;  // holds the largest echo (255 blocks)
+inline constexpr size_t kUartTxBufferSize = 133;    // the block write frame
 inline constexpr size_t kUartEchoBlockSize = 140;
 inline constexpr size_t kUartEchoSampleBlocks = 249;  // blocks 1..249 become samples
 // Receiver state while the line is idle (the last read saw silence).
@@ -108,16 +108,15 @@ inline constexpr int32_t kUartLineIdle = 6;
 inline constexpr int kUartNeedMore = -1;
 
 // The bit rates a search tries, fastest first.
-inline constexpr std::array<int32_t, 7> kUartSearchRates = {115200, 57600, 38400, 19200,
-                                                            9600,   4800,  2400};
+inline constexpr std::array<int32_t, 7> kUartSearchRates = {115200, 57600, 38400, 19200, 9600, 4800, 2400};
 
 // ---------------------------------------------------------------------------
 // Current link settings, shared by the main window and the command engine.
 
 struct LinkSettings {
-  int32_t port = 1;       // COM port number (3 for COM3)
-  int32_t baud = 19200;   // bit/s
-  int32_t address = 1;    // 0..255, 255 = broadcast
+  int32_t port = 1;      // COM port number (3 for COM3)
+  int32_t baud = 19200;  // bit/s
+  int32_t address = 1;   // 0..255, 255 = broadcast
 };
 
 // ---------------------------------------------------------------------------
@@ -125,8 +124,8 @@ struct LinkSettings {
 
 // The sensor's identity and output settings as the command engine holds them.
 struct SettingsRecord {
-  uint32_t Date = 0;            // bits 16-23 day-1, 8-15 month-1, 0-7 year in century
-  uint32_t Serial = 0;          // 24 bits
+  uint32_t Date = 0;    // bits 16-23 day-1, 8-15 month-1, 0-7 year in century
+  uint32_t Serial = 0;  // 24 bits
   uint8_t Model = 0;
   uint8_t FirmwareVersion = 0;  // high nibble major, low nibble minor
   int32_t Address = 0;          // 0..255
@@ -151,7 +150,7 @@ int32_t UartBaudFromCode(int32_t code);
 int32_t UartCodeFromBaud(int32_t baud);
 
 struct FuelRecord {
-  uint8_t FuelType = 0;     // 0 user-defined, 1 propane-butane, 2 petrol, 3 diesel
+  uint8_t FuelType = 0;  // 0 user-defined, 1 propane-butane, 2 petrol, 3 diesel
   float ThermalCoef = 0.0f;
   float SoundSpeed = 0.0f;
 };
@@ -162,14 +161,14 @@ inline float UartBitsFloat(uint32_t bits) { return std::bit_cast<float>(bits); }
 
 // Values of the oscilloscope and tuning page that the engine sends.
 struct TuningParams {
-  int32_t Frequency = 0;     // kHz, 500..4000
-  int32_t Filter = 0;        // kHz, 450..4000 by 50; 450 = wide band
-  uint16_t KuWord = 0;       // low byte gain index, high byte maximum-gain index
-  int32_t Attenuation = 0;   // 0 or 30
-  int32_t Pulse = 0;         // tenths, 0..200
-  uint32_t Integrator = 0;   // low 16 bits dead zone, high 16 bits threshold
-  int32_t AutoStep = 0;      // 0, 134 or 135
-  int32_t OscMode = 1;       // 1 envelope, 2 raw, 3 filtered
+  int32_t Frequency = 0;    // kHz, 500..4000
+  int32_t Filter = 0;       // kHz, 450..4000 by 50; 450 = wide band
+  uint16_t KuWord = 0;      // low byte gain index, high byte maximum-gain index
+  int32_t Attenuation = 0;  // 0 or 30
+  int32_t Pulse = 0;        // tenths, 0..200
+  uint32_t Integrator = 0;  // low 16 bits dead zone, high 16 bits threshold
+  int32_t AutoStep = 0;     // 0, 134 or 135
+  int32_t OscMode = 1;      // 1 envelope, 2 raw, 3 filtered
   int32_t AfcStart = 2000;
   int32_t AfcWidth = 1000;
   int32_t AfcStep = 20;
@@ -222,9 +221,9 @@ struct EchoHeader {
 
 // Echo samples: blocks 1..249 of the echo answer, 64 signed samples each.
 struct EchoSamples {
-  static constexpr size_t kPerBlock = kUartBlockSize / 2;                 // 64
-  static constexpr size_t kCount = kUartEchoSampleBlocks * kPerBlock;     // 15 936
-  static constexpr size_t kReserved = 16000;                              // 32 000 bytes
+  static constexpr size_t kPerBlock = kUartBlockSize / 2;              // 64
+  static constexpr size_t kCount = kUartEchoSampleBlocks * kPerBlock;  // 15 936
+  static constexpr size_t kReserved = 16000;                           // 32 000 bytes
   std::array<int16_t, kReserved> samples{};
 };
 
@@ -251,9 +250,9 @@ std::string UartFormatModelCode(uint32_t modelCode);
 // COM port names
 
 struct ComPortInfo {
-  int number = 0;      // 5 for COM5
-  std::string name;    // "COM5"
-  std::string path;    // the device behind it, for a tooltip
+  int number = 0;    // 5 for COM5
+  std::string name;  // "COM5"
+  std::string path;  // the device behind it, for a tooltip
 };
 
 // The ports folder: $KL31_PORTS_DIR, else $HOME/.kl31/ports, else /tmp/kl31-ports.
@@ -438,13 +437,11 @@ LinkResult UartQuery(UartLink& link, uint8_t command, int32_t address, uint32_t*
 LinkResult UartCommand(UartLink& link, uint8_t command, int32_t address, int32_t value);
 // SVC_GET_IDENT to everybody; the address of the first answer.
 LinkResult UartSearch(UartLink& link, int32_t* foundAddress);
-LinkResult UartGetPassport(UartLink& link, int32_t address, uint32_t* date, uint32_t* serial,
-                           uint32_t* model, uint32_t* firmware, uint32_t* deviceAddress,
-                           uint32_t* period, uint32_t* flags);
-LinkResult UartGetIdent(UartLink& link, int32_t address, uint32_t* date, uint32_t* serial,
-                        uint32_t* model, uint32_t* firmware);
-LinkResult UartSync(UartLink& link, int32_t address, uint32_t* value1, uint32_t* value2,
-                    uint32_t* value3);
+LinkResult UartGetPassport(UartLink& link, int32_t address, uint32_t* date, uint32_t* serial, uint32_t* model,
+                           uint32_t* firmware, uint32_t* deviceAddress, uint32_t* period, uint32_t* flags);
+LinkResult UartGetIdent(UartLink& link, int32_t address, uint32_t* date, uint32_t* serial, uint32_t* model,
+                        uint32_t* firmware);
+LinkResult UartSync(UartLink& link, int32_t address, uint32_t* value1, uint32_t* value2, uint32_t* value3);
 // value1 = configuration byte (low nibble = Revision), value2 = Flags2.
 LinkResult UartGetConfig(UartLink& link, int32_t address, uint32_t* value1, uint32_t* value2,
                          uint32_t* value3, uint32_t* value4);
@@ -454,8 +451,7 @@ LinkResult UartGetConfig(UartLink& link, int32_t address, uint32_t* value1, uint
 LinkResult UartGetEcho(UartLink& link, int32_t address, uint8_t mode, EchoHeader* header,
                        EchoSamples* samples, int32_t* blocks = nullptr);
 LinkResult UartAfcControl(UartLink& link, int32_t address, int32_t on, int32_t step);
-LinkResult UartReadBlock(UartLink& link, int32_t address, uint8_t index,
-                         uint8_t block[kUartBlockSize]);
+LinkResult UartReadBlock(UartLink& link, int32_t address, uint8_t index, uint8_t block[kUartBlockSize]);
 LinkResult UartWriteBlock(UartLink& link, int32_t address, uint8_t index,
                           const uint8_t block[kUartBlockSize]);
 LinkResult UartGetFuel(UartLink& link, int32_t address, uint32_t* fuelType, uint32_t* coefBits,

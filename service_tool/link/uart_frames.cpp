@@ -41,18 +41,46 @@ int32_t S(uint32_t v) { return static_cast<int32_t>(v); }
 // Request frame length by command byte; 0 = the tool never sends it.
 size_t RequestLength(uint8_t command) {
   switch (command) {
-    case 0x06: case 0x21: case 0x25: case 0x27: case 0x29: case 0x2B: case 0x2D: case 0x33:
-    case 0x36: case 0x38: case 0x41: case 0x42: case 0x60: case 0x6F: case 0x71: case 0x73:
-    case 0x80: case 0x94:
+    case 0x06:
+    case 0x21:
+    case 0x25:
+    case 0x27:
+    case 0x29:
+    case 0x2B:
+    case 0x2D:
+    case 0x33:
+    case 0x36:
+    case 0x38:
+    case 0x41:
+    case 0x42:
+    case 0x60:
+    case 0x6F:
+    case 0x71:
+    case 0x73:
+    case 0x80:
+    case 0x94:
       return 4;
-    case 0x22: case 0x28: case 0x2A: case 0x32: case 0x54: case 0x55: case 0x56: case 0x57:
-    case 0x6D: case 0x72:
+    case 0x22:
+    case 0x28:
+    case 0x2A:
+    case 0x32:
+    case 0x54:
+    case 0x55:
+    case 0x56:
+    case 0x57:
+    case 0x6D:
+    case 0x72:
       return 5;
-    case 0x24: case 0x26: case 0x2C: case 0x39: case 0x70:
+    case 0x24:
+    case 0x26:
+    case 0x2C:
+    case 0x39:
+    case 0x70:
       return 6;
     case 0x30:
       return 7;
-    case 0x20: case 0x37:
+    case 0x20:
+    case 0x37:
       return 8;
     case 0x93:
       return 13;
@@ -65,9 +93,28 @@ size_t RequestLength(uint8_t command) {
 
 bool IsAcknowledgement(uint8_t command) {
   switch (command) {
-    case 0x20: case 0x24: case 0x26: case 0x28: case 0x2A: case 0x2C: case 0x2E: case 0x30:
-    case 0x32: case 0x36: case 0x37: case 0x39: case 0x43: case 0x54: case 0x55: case 0x56:
-    case 0x57: case 0x5F: case 0x6E: case 0x70: case 0x72: case 0x93:
+    case 0x20:
+    case 0x24:
+    case 0x26:
+    case 0x28:
+    case 0x2A:
+    case 0x2C:
+    case 0x2E:
+    case 0x30:
+    case 0x32:
+    case 0x36:
+    case 0x37:
+    case 0x39:
+    case 0x43:
+    case 0x54:
+    case 0x55:
+    case 0x56:
+    case 0x57:
+    case 0x5F:
+    case 0x6E:
+    case 0x70:
+    case 0x72:
+    case 0x93:
       return true;
     default:
       return false;
@@ -78,17 +125,31 @@ bool IsAcknowledgement(uint8_t command) {
 size_t PlainAnswerLength(uint8_t command) {
   if (IsAcknowledgement(command)) return 5;
   switch (command) {
-    case 0x29: case 0x2B: case 0x33: case 0x71:
+    case 0x29:
+    case 0x2B:
+    case 0x33:
+    case 0x71:
       return 5;
-    case 0x25: case 0x27: case 0x2D: case 0x2F: case 0x38: case 0x6F:
+    case 0x25:
+    case 0x27:
+    case 0x2D:
+    case 0x2F:
+    case 0x38:
+    case 0x6F:
       return 6;
     case 0x31:
       return 7;
-    case 0x21: case 0x73: case 0x80:
+    case 0x21:
+    case 0x73:
+    case 0x80:
       return 8;
-    case 0x06: case 0x74:
+    case 0x06:
+    case 0x74:
       return 9;
-    case 0x42: case 0x51: case 0x60: case 0x84:
+    case 0x42:
+    case 0x51:
+    case 0x60:
+    case 0x84:
       return 12;
     case 0x94:
       return 13;
@@ -108,20 +169,31 @@ int TakeFields(const uint8_t* f, UartAnswerFields* a) {
   a->command = command;
   if (IsAcknowledgement(command)) return f[3] > 2 ? 2 : f[3];
   switch (command) {
-    case 0x29: case 0x2B: case 0x33: case 0x71:
+    case 0x29:
+    case 0x2B:
+    case 0x33:
+    case 0x71:
       a->value1 = f[3];
       break;
-    case 0x25: case 0x27: case 0x2D: case 0x2F: case 0x38: case 0x6F:
+    case 0x25:
+    case 0x27:
+    case 0x2D:
+    case 0x2F:
+    case 0x38:
+    case 0x6F:
       a->value1 = S(Get16(f + 3));
       break;
     case 0x31:
       a->value1 = f[3];
       a->value2 = S(Get16(f + 4));
       break;
-    case 0x21: case 0x73: case 0x80:
+    case 0x21:
+    case 0x73:
+    case 0x80:
       a->value1 = S(Get32(f + 3));
       break;
-    case 0x06: case 0x74:
+    case 0x06:
+    case 0x74:
       a->value1 = f[3];
       a->value2 = S(Get16(f + 4));
       a->value3 = S(Get16(f + 6));
@@ -249,8 +321,8 @@ int UartReceiverStep(const uint8_t* rx, size_t count, size_t capacity, UartAnswe
 
 std::string UartFormatDate(uint32_t date) {
   char text[16];
-  std::snprintf(text, sizeof text, "%02d%02d%02d", int((date >> 16) & 0xFF) + 1,
-                int((date >> 8) & 0xFF) + 1, int(date & 0xFF));
+  std::snprintf(text, sizeof text, "%02d%02d%02d", int((date >> 16) & 0xFF) + 1, int((date >> 8) & 0xFF) + 1,
+                int(date & 0xFF));
   return text;
 }
 
@@ -287,10 +359,9 @@ int32_t UartCodeFromBaud(int32_t baud) {
 }
 
 const char* UartResultName(int32_t code) {
-  static const char* const names[] = {"LINK_OK",         "LINK_NOT_DONE",   "LINK_BAD_PARAM",
-                                      "LINK_CRC_ERROR",  "LINK_BAD_LENGTH", "LINK_BAD_ANSWER",
-                                      "LINK_NO_ANSWER",  "LINK_WRITE_ERROR", "LINK_PORT_ERROR",
-                                      "LINK_RECEIVING"};
+  static const char* const names[] = {
+      "LINK_OK",         "LINK_NOT_DONE",  "LINK_BAD_PARAM",   "LINK_CRC_ERROR",  "LINK_BAD_LENGTH",
+      "LINK_BAD_ANSWER", "LINK_NO_ANSWER", "LINK_WRITE_ERROR", "LINK_PORT_ERROR", "LINK_RECEIVING"};
   return code >= 0 && code <= 9 ? names[code] : "LINK_?";
 }
 

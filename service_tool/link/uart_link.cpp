@@ -241,8 +241,8 @@ namespace {
 
 // Begin, hand the request over, wait, and take the answer fields; the
 // caller applies the acceptance check.
-LinkResult Transact(UartLink& link, const UartRequest& request, uint32_t requestLength,
-                    uint32_t answerLength, UartAnswerFields* answer) {
+LinkResult Transact(UartLink& link, const UartRequest& request, uint32_t requestLength, uint32_t answerLength,
+                    UartAnswerFields* answer) {
   const LinkResult begun = UartBeginTransaction(link);
   if (begun != LINK_OK) return begun;
   {
@@ -305,9 +305,8 @@ LinkResult UartSearch(UartLink& link, int32_t* foundAddress) {
   return a.command == SVC_GET_IDENT ? LINK_OK : LINK_BAD_ANSWER;
 }
 
-LinkResult UartGetPassport(UartLink& link, int32_t address, uint32_t* date, uint32_t* serial,
-                           uint32_t* model, uint32_t* firmware, uint32_t* deviceAddress,
-                           uint32_t* period, uint32_t* flags) {
+LinkResult UartGetPassport(UartLink& link, int32_t address, uint32_t* date, uint32_t* serial, uint32_t* model,
+                           uint32_t* firmware, uint32_t* deviceAddress, uint32_t* period, uint32_t* flags) {
   const UartRequest r = Request(SVC_GET_PASSPORT, address);
   UartAnswerFields a;
   const LinkResult res = Transact(link, r, 4, 20, &a);
@@ -322,8 +321,8 @@ LinkResult UartGetPassport(UartLink& link, int32_t address, uint32_t* date, uint
   return Accept(r, a);
 }
 
-LinkResult UartGetIdent(UartLink& link, int32_t address, uint32_t* date, uint32_t* serial,
-                        uint32_t* model, uint32_t* firmware) {
+LinkResult UartGetIdent(UartLink& link, int32_t address, uint32_t* date, uint32_t* serial, uint32_t* model,
+                        uint32_t* firmware) {
   const UartRequest r = Request(SVC_GET_IDENT, address);
   UartAnswerFields a;
   const LinkResult res = Transact(link, r, 4, 20, &a);
@@ -335,8 +334,7 @@ LinkResult UartGetIdent(UartLink& link, int32_t address, uint32_t* date, uint32_
   return Accept(r, a);
 }
 
-LinkResult UartSync(UartLink& link, int32_t address, uint32_t* value1, uint32_t* value2,
-                    uint32_t* value3) {
+LinkResult UartSync(UartLink& link, int32_t address, uint32_t* value1, uint32_t* value2, uint32_t* value3) {
   const UartRequest r = Request(SVC_SYNC, address);
   UartAnswerFields a;
   const LinkResult res = Transact(link, r, 4, 10, &a);

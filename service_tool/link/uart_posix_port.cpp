@@ -21,11 +21,16 @@ namespace kl {
 
 int UartReadTimeoutMs(int32_t baud) {
   switch (baud) {
-    case 2400: return 30;
-    case 4800: return 23;
-    case 9600: return 19;
-    case 14400: return 18;
-    default: return 17;
+    case 2400:
+      return 30;
+    case 4800:
+      return 23;
+    case 9600:
+      return 19;
+    case 14400:
+      return 18;
+    default:
+      return 17;
   }
 }
 
@@ -84,9 +89,12 @@ std::string SystemDevice(int number) {
     if (!Exists(dev) || !HasUart(number - 1)) return {};
     return dev;
   }
-  if (number >= 11 && number <= 20) dev = "/dev/ttyUSB" + std::to_string(number - 11);
-  else if (number >= 21 && number <= 30) dev = "/dev/ttyACM" + std::to_string(number - 21);
-  else return {};
+  if (number >= 11 && number <= 20)
+    dev = "/dev/ttyUSB" + std::to_string(number - 11);
+  else if (number >= 21 && number <= 30)
+    dev = "/dev/ttyACM" + std::to_string(number - 21);
+  else
+    return {};
   return Exists(dev) ? dev : std::string();
 }
 
@@ -125,21 +133,50 @@ namespace {
 
 bool SpeedOf(int32_t baud, speed_t* speed) {
   switch (baud) {
-    case 300: *speed = B300; return true;
-    case 600: *speed = B600; return true;
-    case 1200: *speed = B1200; return true;
-    case 1800: *speed = B1800; return true;
-    case 2400: *speed = B2400; return true;
-    case 4800: *speed = B4800; return true;
-    case 9600: *speed = B9600; return true;
-    case 19200: *speed = B19200; return true;
-    case 38400: *speed = B38400; return true;
-    case 57600: *speed = B57600; return true;
-    case 115200: *speed = B115200; return true;
-    case 230400: *speed = B230400; return true;
-    case 460800: *speed = B460800; return true;
-    case 921600: *speed = B921600; return true;
-    default: return false;
+    case 300:
+      *speed = B300;
+      return true;
+    case 600:
+      *speed = B600;
+      return true;
+    case 1200:
+      *speed = B1200;
+      return true;
+    case 1800:
+      *speed = B1800;
+      return true;
+    case 2400:
+      *speed = B2400;
+      return true;
+    case 4800:
+      *speed = B4800;
+      return true;
+    case 9600:
+      *speed = B9600;
+      return true;
+    case 19200:
+      *speed = B19200;
+      return true;
+    case 38400:
+      *speed = B38400;
+      return true;
+    case 57600:
+      *speed = B57600;
+      return true;
+    case 115200:
+      *speed = B115200;
+      return true;
+    case 230400:
+      *speed = B230400;
+      return true;
+    case 460800:
+      *speed = B460800;
+      return true;
+    case 921600:
+      *speed = B921600;
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -293,8 +330,8 @@ class PosixSerialPort final : public SerialPort {
   // the driver's queue empty. False when the frame is still queued at the
   // deadline.
   bool Drained(Clock::time_point start, size_t count, Clock::time_point deadline) {
-    const auto lineTime = std::chrono::microseconds(
-        static_cast<int64_t>(count) * 10'000'000 / static_cast<int64_t>(baud_ > 0 ? baud_ : 1));
+    const auto lineTime = std::chrono::microseconds(static_cast<int64_t>(count) * 10'000'000 /
+                                                    static_cast<int64_t>(baud_ > 0 ? baud_ : 1));
     std::this_thread::sleep_until(std::min(start + lineTime, deadline));
     for (;;) {
       int queued = 0;

@@ -77,9 +77,9 @@ struct LanguageFile {
 
 // What section LANG offers.
 struct LanguageChoice {
-  std::string selected;              // SELECTED, "English" when missing
-  std::vector<std::string> names;    // LANG1, LANG2, ... up to the first missing or empty
-  int selectedIndex = -1;            // entry equal to SELECTED, case counting; -1 if none
+  std::string selected;            // SELECTED, "English" when missing
+  std::vector<std::string> names;  // LANG1, LANG2, ... up to the first missing or empty
+  int selectedIndex = -1;          // entry equal to SELECTED, case counting; -1 if none
 };
 LanguageChoice ReadLanguageChoice(const IniDocument& doc);
 

@@ -39,8 +39,8 @@ char32_t NextCodePoint(std::string_view s, std::size_t& i) {
 char32_t FoldCase(char32_t c) {
   if (c >= 'A' && c <= 'Z') return c + 32;
   if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return c + 32;
-  if (c >= 0x410 && c <= 0x42F) return c + 32;   // А..Я
-  if (c >= 0x400 && c <= 0x40F) return c + 80;   // Ѐ..Џ, Ё among them
+  if (c >= 0x410 && c <= 0x42F) return c + 32;  // А..Я
+  if (c >= 0x400 && c <= 0x40F) return c + 80;  // Ѐ..Џ, Ё among them
   return c;
 }
 
@@ -152,7 +152,8 @@ std::optional<std::string> IniDocument::Get(std::string_view section, std::strin
   return CutChars(Unquote(IniKeyValue(lines_[static_cast<std::size_t>(k)].text)->second), kIniMaxValueChars);
 }
 
-std::string IniDocument::GetString(std::string_view section, std::string_view key, std::string_view def) const {
+std::string IniDocument::GetString(std::string_view section, std::string_view key,
+                                   std::string_view def) const {
   auto v = Get(section, key);
   return v ? std::move(*v) : std::string(def);
 }

@@ -11,11 +11,11 @@
 namespace kl {
 
 enum class TextEncoding {
-  Utf8,         // no byte-order mark
+  Utf8,  // no byte-order mark
   Utf8Bom,
   Utf16LeBom,
   Utf16BeBom,
-  Utf16Le,      // no mark, recognised by its zero high bytes
+  Utf16Le,  // no mark, recognised by its zero high bytes
   Windows1251,
 };
 

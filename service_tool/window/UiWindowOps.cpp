@@ -4,36 +4,84 @@
 
 namespace kl {
 
-void UiWindowOps::ShowPortStatus(int index) { invoker_.Run([&] { form_.ShowPortStatus(index); }); }
-void UiWindowOps::ShowDeviceStatus(int code) { invoker_.Run([&] { form_.ShowDeviceStatus(code); }); }
-void UiWindowOps::ShowScopePage() { invoker_.Run([&] { form_.ShowScopePage(); }); }
-void UiWindowOps::ShowProgramPage() { invoker_.Run([&] { form_.ShowProgramPage(); }); }
-void UiWindowOps::SetWaitCursor() { invoker_.Run([&] { form_.SetWaitCursor(); }); }
-void UiWindowOps::SetNormalCursor() { invoker_.Run([&] { form_.SetNormalCursor(); }); }
-void UiWindowOps::SetBusy() { invoker_.Run([&] { form_.SetBusy(); }); }
-void UiWindowOps::SetIdle() { invoker_.Run([&] { form_.SetIdle(); }); }
-void UiWindowOps::AdoptLinkSettings() { invoker_.Run([&] { form_.AdoptLinkSettings(); }); }
-void UiWindowOps::AdoptNewAddress(int address) { invoker_.Run([&] { form_.AdoptNewAddress(address); }); }
-void UiWindowOps::AdoptNewBaud() { invoker_.Run([&] { form_.AdoptNewBaud(); }); }
+void UiWindowOps::ShowPortStatus(int index) {
+  invoker_.Run([&] { form_.ShowPortStatus(index); });
+}
+void UiWindowOps::ShowDeviceStatus(int code) {
+  invoker_.Run([&] { form_.ShowDeviceStatus(code); });
+}
+void UiWindowOps::ShowScopePage() {
+  invoker_.Run([&] { form_.ShowScopePage(); });
+}
+void UiWindowOps::ShowProgramPage() {
+  invoker_.Run([&] { form_.ShowProgramPage(); });
+}
+void UiWindowOps::SetWaitCursor() {
+  invoker_.Run([&] { form_.SetWaitCursor(); });
+}
+void UiWindowOps::SetNormalCursor() {
+  invoker_.Run([&] { form_.SetNormalCursor(); });
+}
+void UiWindowOps::SetBusy() {
+  invoker_.Run([&] { form_.SetBusy(); });
+}
+void UiWindowOps::SetIdle() {
+  invoker_.Run([&] { form_.SetIdle(); });
+}
+void UiWindowOps::AdoptLinkSettings() {
+  invoker_.Run([&] { form_.AdoptLinkSettings(); });
+}
+void UiWindowOps::AdoptNewAddress(int address) {
+  invoker_.Run([&] { form_.AdoptNewAddress(address); });
+}
+void UiWindowOps::AdoptNewBaud() {
+  invoker_.Run([&] { form_.AdoptNewBaud(); });
+}
 
-void UiWindowOps::EnableReadouts(bool on) { invoker_.Run([&] { form_.EnableReadouts(on); }); }
-void UiWindowOps::ReadOscillMode() { invoker_.Run([&] { form_.ReadOscillMode(); }); }
+void UiWindowOps::EnableReadouts(bool on) {
+  invoker_.Run([&] { form_.EnableReadouts(on); });
+}
+void UiWindowOps::ReadOscillMode() {
+  invoker_.Run([&] { form_.ReadOscillMode(); });
+}
 
 // The oscilloscope, settings and calibration pages fill these in; until their
 // controls exist the operations still run on the window's thread, so the
 // engine's hand-over order is the same as it will be.
-void UiWindowOps::ShowEcho() { invoker_.Run([] {}); }
-void UiWindowOps::ShowAutoStep1() { invoker_.Run([] {}); }
-void UiWindowOps::ShowAutoStep2() { invoker_.Run([] {}); }
-void UiWindowOps::ShowTuningParams() { invoker_.Run([] {}); }
-void UiWindowOps::AddAfcPoint() { invoker_.Run([] {}); }
-void UiWindowOps::BuildDisplayMask() { invoker_.Run([] {}); }
-void UiWindowOps::FillSettingsPage() { invoker_.Run([] {}); }
-void UiWindowOps::CollectSettingsPage() { invoker_.Run([] {}); }
-void UiWindowOps::ShowHubImage() { invoker_.Run([] {}); }
-void UiWindowOps::StoreHubImage() { invoker_.Run([] {}); }
+void UiWindowOps::ShowEcho() {
+  invoker_.Run([] {});
+}
+void UiWindowOps::ShowAutoStep1() {
+  invoker_.Run([] {});
+}
+void UiWindowOps::ShowAutoStep2() {
+  invoker_.Run([] {});
+}
+void UiWindowOps::ShowTuningParams() {
+  invoker_.Run([] {});
+}
+void UiWindowOps::AddAfcPoint() {
+  invoker_.Run([] {});
+}
+void UiWindowOps::BuildDisplayMask() {
+  invoker_.Run([] {});
+}
+void UiWindowOps::FillSettingsPage() {
+  invoker_.Run([] {});
+}
+void UiWindowOps::CollectSettingsPage() {
+  invoker_.Run([] {});
+}
+void UiWindowOps::ShowHubImage() {
+  invoker_.Run([] {});
+}
+void UiWindowOps::StoreHubImage() {
+  invoker_.Run([] {});
+}
 // The calibration window is not open yet in this program: nothing to show.
-void UiWindowOps::ShowLevel(int, bool) { invoker_.Run([] {}); }
+void UiWindowOps::ShowLevel(int, bool) {
+  invoker_.Run([] {});
+}
 
 void UiWindowOps::Box(int icon, const char* name, const std::string& text, bool yesNo, bool* yes) {
   auto answer = std::make_shared<QMessageBox::StandardButton>(QMessageBox::NoButton);
@@ -48,7 +96,9 @@ void UiWindowOps::Box(int icon, const char* name, const std::string& text, bool 
   if (yes) *yes = done && *answer == QMessageBox::Yes;
 }
 
-void UiWindowOps::ErrorBox(const std::string& text) { Box(QMessageBox::Critical, "ErrorBox", text, false, nullptr); }
+void UiWindowOps::ErrorBox(const std::string& text) {
+  Box(QMessageBox::Critical, "ErrorBox", text, false, nullptr);
+}
 
 bool UiWindowOps::ErrorBoxYesNo(const std::string& text) {
   bool yes = false;
@@ -56,6 +106,8 @@ bool UiWindowOps::ErrorBoxYesNo(const std::string& text) {
   return yes;
 }
 
-void UiWindowOps::InfoBox(const std::string& text) { Box(QMessageBox::Information, "InfoBox", text, false, nullptr); }
+void UiWindowOps::InfoBox(const std::string& text) {
+  Box(QMessageBox::Information, "InfoBox", text, false, nullptr);
+}
 
 }  // namespace kl

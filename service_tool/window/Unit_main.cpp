@@ -277,8 +277,10 @@ void TForm1::FirstShow() {
   // Showing the address runs the address check, which writes the settings
   // file: a first run leaves a file with the values in effect.
   const QString addr = QString::number(settings_.address);
-  if (EditAddr->text() == addr) OnAddrChanged(addr);
-  else EditAddr->setText(addr);
+  if (EditAddr->text() == addr)
+    OnAddrChanged(addr);
+  else
+    EditAddr->setText(addr);
 }
 
 void TForm1::ApplyLinkSettingsToLists() {
@@ -296,7 +298,8 @@ void TForm1::FillComList() {
   for (const std::string& n : SortPortEntries(names)) {
     CmbCom->addItem(Q(n));
     for (const ComPortInfo& p : ports) {
-      if (p.name == n && !p.path.empty()) CmbCom->setItemData(CmbCom->count() - 1, Q(p.path), Qt::ToolTipRole);
+      if (p.name == n && !p.path.empty())
+        CmbCom->setItemData(CmbCom->count() - 1, Q(p.path), Qt::ToolTipRole);
     }
   }
   CmbCom->setCurrentIndex(-1);
@@ -317,8 +320,10 @@ void TranslateControls(QWidget* window, std::span<const std::string_view> layout
     const QString text = Q(*value);
     switch (how) {
       case TranslateAs::Text:
-        if (auto* l = qobject_cast<QLabel*>(o)) l->setText(text);
-        else if (auto* b = qobject_cast<QAbstractButton*>(o)) b->setText(text);
+        if (auto* l = qobject_cast<QLabel*>(o))
+          l->setText(text);
+        else if (auto* b = qobject_cast<QAbstractButton*>(o))
+          b->setText(text);
         break;
       case TranslateAs::Title:
         static_cast<QGroupBox*>(o)->setTitle(text);
@@ -379,9 +384,12 @@ void TForm1::RefillLists() {
     const char* list;
     const char* family;
     int count;
-  } fills[] = {{"CmbBits", "str_cmb_bits", 2},         {"CmbHubMlPerBit", "str_cmb_MlPerBit", 5},
-               {"CmbFuelType", "str_cmb_FuelType", 4}, {"Cmb255Ans", "str_cmb_255Ans", 2},
-               {"CmbOscillMode", "str_cmb_OscillMode", 3}, {"CmbAtten", "str_cmb_Atten", 2}};
+  } fills[] = {{"CmbBits", "str_cmb_bits", 2},
+               {"CmbHubMlPerBit", "str_cmb_MlPerBit", 5},
+               {"CmbFuelType", "str_cmb_FuelType", 4},
+               {"Cmb255Ans", "str_cmb_255Ans", 2},
+               {"CmbOscillMode", "str_cmb_OscillMode", 3},
+               {"CmbAtten", "str_cmb_Atten", 2}};
   // The pages that own these lists build them; a list not built yet is skipped.
   for (const ListFill& f : fills) {
     auto* cmb = findChild<QComboBox*>(f.list);
@@ -512,10 +520,10 @@ void TForm1::SetNormalCursor() {
 }
 
 namespace {
-constexpr const char* kBusyControls[] = {"EditHubVersion", "CmbHubTankID",    "BtnHubTareSet", "BtnHubTareTable",
-                                         "EditHubTableLen", "SpinHubTankHeight", "CmbHubMlPerBit", "BtnTanksImp",
-                                         "BtnTanksExp",    "BtnParamsWrite",  "BtnPortOpen",   "BtnPortClose",
-                                         "BtnSearchDevice", "PcMain"};
+constexpr const char* kBusyControls[] = {
+    "EditHubVersion",    "CmbHubTankID",   "BtnHubTareSet",   "BtnHubTareTable", "EditHubTableLen",
+    "SpinHubTankHeight", "CmbHubMlPerBit", "BtnTanksImp",     "BtnTanksExp",     "BtnParamsWrite",
+    "BtnPortOpen",       "BtnPortClose",   "BtnSearchDevice", "PcMain"};
 }  // namespace
 
 void TForm1::SetBusy() {
@@ -548,8 +556,10 @@ void TForm1::AdoptLinkSettings() {
     CmbBaud->setCurrentIndex(CmbBaud->findText(QString::number(settings_.baud), Qt::MatchExactly));
   }
   const QString addr = QString::number(settings_.address);
-  if (EditAddr->text() == addr) OnAddrChanged(addr);
-  else EditAddr->setText(addr);
+  if (EditAddr->text() == addr)
+    OnAddrChanged(addr);
+  else
+    EditAddr->setText(addr);
 }
 
 void TForm1::AdoptNewAddress(int address) {
@@ -569,9 +579,9 @@ void TForm1::AdoptNewBaud() {
 
 void TForm1::EnableReadouts(bool on) {
   static constexpr const char* kReadouts[] = {
-      "EditAuth", "EditPos", "EditFrame", "EditCorr", "EditUncorr", "EditMm", "EditTemp", "LblAuth",
-      "LblPos", "LblFrame", "LblCorr", "LblUncorr", "LblTemp", "LblCurr", "LblSet", "LblMax", "LblKu",
-      "LblKuStr", "LblAtten", "LblAttenStr", "CmbOscillMode", "CmbKu", "CmbKuMax", "CmbAtten"};
+      "EditAuth", "EditPos",  "EditFrame", "EditCorr",    "EditUncorr",    "EditMm",  "EditTemp", "LblAuth",
+      "LblPos",   "LblFrame", "LblCorr",   "LblUncorr",   "LblTemp",       "LblCurr", "LblSet",   "LblMax",
+      "LblKu",    "LblKuStr", "LblAtten",  "LblAttenStr", "CmbOscillMode", "CmbKu",   "CmbKuMax", "CmbAtten"};
   for (const char* n : kReadouts) {
     if (auto* w = findChild<QWidget*>(n)) w->setEnabled(on);
   }

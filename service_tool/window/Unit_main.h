@@ -63,10 +63,10 @@ class UpDownButtons : public QWidget {
 
 // Where the window finds and keeps its files, and where the ports come from.
 struct WindowConfig {
-  std::string programFolder;                // the instruction document is looked for here
-  std::vector<std::string> settingsFolders; // first writable one keeps the settings file
-  std::string languageFolder;               // holds the language file
-  bool splash = true;                       // false: no splash, the caller shows the window
+  std::string programFolder;                 // the instruction document is looked for here
+  std::vector<std::string> settingsFolders;  // first writable one keeps the settings file
+  std::string languageFolder;                // holds the language file
+  bool splash = true;                        // false: no splash, the caller shows the window
   std::function<std::vector<ComPortInfo>()> listPorts = UartListPorts;
   // The folder of the running program and the default places around it.
   static WindowConfig ForProgram();
@@ -146,7 +146,7 @@ class TForm1 : public QMainWindow {
 
   WindowConfig config_;
   SettingsFile settingsFile_;
-  PortSettings settings_;   // the window's copy of the link settings
+  PortSettings settings_;  // the window's copy of the link settings
   LoadedTexts texts_;
   EngineRecords records_;
   UartLink link_;

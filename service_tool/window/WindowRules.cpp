@@ -75,11 +75,12 @@ struct ClassPair {
   std::string_view qt;
 };
 constexpr ClassPair kClasses[] = {
-    {"TLabel", "QLabel"},          {"TButton", "QPushButton"}, {"TCheckBox", "QCheckBox"},
-    {"TRadioButton", "QRadioButton"}, {"TGroupBox", "QGroupBox"}, {"TSpeedButton", "QToolButton"},
-    {"TTabSheet", "TabPage"},      {"TMenuItem", "QAction"},
+    {"TLabel", "QLabel"},       {"TButton", "QPushButton"},
+    {"TCheckBox", "QCheckBox"}, {"TRadioButton", "QRadioButton"},
+    {"TGroupBox", "QGroupBox"}, {"TSpeedButton", "QToolButton"},
+    {"TTabSheet", "TabPage"},   {"TMenuItem", "QAction"},
 };
-constexpr std::string_view kMainClasses[] = {"TLabel",   "TButton",      "TCheckBox", "TRadioButton",
+constexpr std::string_view kMainClasses[] = {"TLabel",    "TButton",      "TCheckBox", "TRadioButton",
                                              "TGroupBox", "TSpeedButton", "TTabSheet"};
 }  // namespace
 
@@ -102,7 +103,8 @@ TranslateAs TranslationFor(std::string_view qtClass, bool isTabPage,
   };
   // Menu items are translated for every window, whatever its class list.
   if (qtClass == "QAction") return TranslateAs::Action;
-  if (isTabPage) return (qtClass == "QWidget" && allowed("TabPage")) ? TranslateAs::TabText : TranslateAs::None;
+  if (isTabPage)
+    return (qtClass == "QWidget" && allowed("TabPage")) ? TranslateAs::TabText : TranslateAs::None;
   if (!allowed(qtClass)) return TranslateAs::None;
   return qtClass == "QGroupBox" ? TranslateAs::Title : TranslateAs::Text;
 }

@@ -59,7 +59,7 @@ struct SplashFade {
   int interval = 30;  // ms
   double step = 0;    // set on the first tick
   int ticks = 0;
-  int opacity = 0;    // 0..255
+  int opacity = 0;  // 0..255
   // Returns true on the tick at which the main window is to be shown and the
   // splash closed (the 67th at 30 ms); until then the opacity rises.
   bool Tick();

@@ -71,7 +71,8 @@ int main(int argc, char** argv) {
     form.findChild<QPushButton*>("BtnSearchDevice")->click();
     QElapsedTimer t;
     t.start();
-    while (t.elapsed() < 60000 && tabs->currentIndex() == 0 && !form.findChild<QMessageBox*>("ErrorBox")) Settle(100);
+    while (t.elapsed() < 60000 && tabs->currentIndex() == 0 && !form.findChild<QMessageBox*>("ErrorBox"))
+      Settle(100);
     Settle(500);
     ok = Save(folder, "2-after-search") && ok;
     // Back on the program page: the rate and address the search took over.

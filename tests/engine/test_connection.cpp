@@ -96,18 +96,25 @@ TEST_F(Connection, SearchFindsASensorAt19200AndAddress7) {
 
   // 115200, 57600 and 38400 were each opened and asked in vain first.
   const auto calls = window.Calls();
-  const std::vector<std::string> expectedStart = {
-      "SetBusy",          "SetWaitCursor",
-      "ShowPortStatus(0)", "ShowDeviceStatus(6)",  // 115200
-      "ShowPortStatus(0)", "ShowDeviceStatus(6)",  // 57600
-      "ShowPortStatus(0)", "ShowDeviceStatus(6)",  // 38400
-      "ShowPortStatus(0)", "ShowDeviceStatus(0)",  // 19200: found
-      "SetNormalCursor",  "AdoptLinkSettings",
-      "ShowDeviceStatus(0)", "ShowDeviceStatus(0)",  // model code, identity
-      "ShowScopePage", "SetBusy", "SetIdle"};
+  const std::vector<std::string> expectedStart = {"SetBusy",
+                                                  "SetWaitCursor",
+                                                  "ShowPortStatus(0)",
+                                                  "ShowDeviceStatus(6)",  // 115200
+                                                  "ShowPortStatus(0)",
+                                                  "ShowDeviceStatus(6)",  // 57600
+                                                  "ShowPortStatus(0)",
+                                                  "ShowDeviceStatus(6)",  // 38400
+                                                  "ShowPortStatus(0)",
+                                                  "ShowDeviceStatus(0)",  // 19200: found
+                                                  "SetNormalCursor",
+                                                  "AdoptLinkSettings",
+                                                  "ShowDeviceStatus(0)",
+                                                  "ShowDeviceStatus(0)",  // model code, identity
+                                                  "ShowScopePage",
+                                                  "SetBusy",
+                                                  "SetIdle"};
   ASSERT_GE(calls.size(), expectedStart.size());
-  EXPECT_EQ(std::vector<std::string>(calls.begin(), calls.begin() + expectedStart.size()),
-            expectedStart);
+  EXPECT_EQ(std::vector<std::string>(calls.begin(), calls.begin() + expectedStart.size()), expectedStart);
   EXPECT_EQ(window.adopted.baud, 19200);
   EXPECT_EQ(window.adopted.address, 7);
   EXPECT_EQ(records.link.baud, 19200);

@@ -37,8 +37,13 @@ TEST(RequestFrame, LayoutsAndWorkedFrames) {
       {0x28, 0x107, 0x1234, 0, 0, {0x31, 0x07, 0x28, 0x34}, false},
       {0x30, 3, 1, 0x12345, 0, {0x31, 0x03, 0x30, 0x01, 0x45, 0x23}, false},
       {0x37, 3, int32_t(0xA1B2C3D4), 0, 0, {0x31, 0x03, 0x37, 0xD4, 0xC3, 0xB2, 0xA1}, false},
-      {0x93, 2, 3, 0x11223344, 0x55667788,
-       {0x31, 0x02, 0x93, 0x03, 0x44, 0x33, 0x22, 0x11, 0x88, 0x77, 0x66, 0x55}, false},
+      {0x93,
+       2,
+       3,
+       0x11223344,
+       0x55667788,
+       {0x31, 0x02, 0x93, 0x03, 0x44, 0x33, 0x22, 0x11, 0x88, 0x77, 0x66, 0x55},
+       false},
       {0x36, 9, 77, 0, 0, {0x31, 0x09, 0x36}, false},
   };
   for (const auto& c : cases) {
@@ -161,11 +166,10 @@ TEST(AnswerRecognition, FieldsOfEachLayout) {
     Bytes frame;
     UartAnswerFields want;
   };
-  auto W = [](int32_t v1, int32_t v2 = 0, int32_t v3 = 0, int32_t v4 = 0, int32_t v5 = 0,
-              int32_t v6 = 0, int32_t v7 = 0) {
+  auto W = [](int32_t v1, int32_t v2 = 0, int32_t v3 = 0, int32_t v4 = 0, int32_t v5 = 0, int32_t v6 = 0,
+              int32_t v7 = 0) {
     UartAnswerFields f;
-    f.value1 = v1, f.value2 = v2, f.value3 = v3, f.value4 = v4, f.value5 = v5, f.value6 = v6,
-    f.value7 = v7;
+    f.value1 = v1, f.value2 = v2, f.value3 = v3, f.value4 = v4, f.value5 = v5, f.value6 = v6, f.value7 = v7;
     return f;
   };
   const Case cases[] = {
@@ -173,8 +177,7 @@ TEST(AnswerRecognition, FieldsOfEachLayout) {
       {"16 bits", Answer(7, 0x27, {0xE8, 0x03}), W(1000)},
       {"32 bits", Answer(7, 0x80, {'K', 'L', '3', '1'}), W(int32_t(kUartModelKL31))},
       {"sync", Answer(7, 0x06, {0x05, 0x34, 0x12, 0x78, 0x56}), W(5, 0x1234, 0x5678)},
-      {"ident", Answer(7, 0x42, {0x17, 0x02, 0x0E, 0x40, 0xE2, 0x01, 31, 0x09}),
-       W(0x0E0217, 123456, 31, 9)},
+      {"ident", Answer(7, 0x42, {0x17, 0x02, 0x0E, 0x40, 0xE2, 0x01, 31, 0x09}), W(0x0E0217, 123456, 31, 9)},
       {"config", Answer(7, 0x60, {0x13, 0x20, 1, 2, 3, 4, 0x33, 0x44}), W(0x13, 0x20, 0x33, 0x44)},
       {"fuel", Answer(7, 0x94, {3, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08}),
        W(3, 0x04030201, 0x08070605)},

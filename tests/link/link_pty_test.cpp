@@ -49,21 +49,33 @@ TEST_F(PeerLink, WorkedFramesOnTheLine) {
   Bytes seen;
   const Bytes ident = Answer(6, 0x42, {0x17, 0x02, 0x0E, 0x40, 0xE2, 0x01, 31, 0x09});
   int32_t found = -1;
-  EXPECT_EQ(WithPeer([&](PtyPeer& p) { seen = p.ReadRequest(); p.Write(ident); },
-                     [&] { return UartSearch(link, &found); }),
+  EXPECT_EQ(WithPeer(
+                [&](PtyPeer& p) {
+                  seen = p.ReadRequest();
+                  p.Write(ident);
+                },
+                [&] { return UartSearch(link, &found); }),
             LINK_OK);
   EXPECT_EQ(seen, (Bytes{0x31, 0xFF, 0x42, 0x0E}));
   EXPECT_EQ(found, 6);
 
   uint32_t model = 0;
-  EXPECT_EQ(WithPeer([&](PtyPeer& p) { seen = p.ReadRequest(); p.Write(Answer(1, 0x80, {'K', 'L', '3', '1'})); },
-                     [&] { return UartQuery(link, SVC_GET_MODEL, 1, &model); }),
+  EXPECT_EQ(WithPeer(
+                [&](PtyPeer& p) {
+                  seen = p.ReadRequest();
+                  p.Write(Answer(1, 0x80, {'K', 'L', '3', '1'}));
+                },
+                [&] { return UartQuery(link, SVC_GET_MODEL, 1, &model); }),
             LINK_OK);
   EXPECT_EQ(seen, (Bytes{0x31, 0x01, 0x80, 0x3D}));
   EXPECT_TRUE(UartIsSupportedModel(model));
 
-  EXPECT_EQ(WithPeer([&](PtyPeer& p) { seen = p.ReadRequest(); p.Write({0x3E, 0x01, 0x26, 0x00, 0x9D}); },
-                     [&] { return UartCommand(link, SVC_SET_FREQ, 1, 500); }),
+  EXPECT_EQ(WithPeer(
+                [&](PtyPeer& p) {
+                  seen = p.ReadRequest();
+                  p.Write({0x3E, 0x01, 0x26, 0x00, 0x9D});
+                },
+                [&] { return UartCommand(link, SVC_SET_FREQ, 1, 500); }),
             LINK_OK);
   EXPECT_EQ(seen, (Bytes{0x31, 0x01, 0x26, 0xF4, 0x01, 0x7F}));
 }
@@ -132,14 +144,22 @@ TEST_F(PeerLink, SearchTakesTheFirstOfTwoSensorsAnswering) {
     Bytes both = Answer(3, 0x42, {1, 2, 3, 4, 5, 6, 7, 9});
     both.insert(both.end(), second.begin(), second.end());
     int32_t found = -1;
-    EXPECT_EQ(WithPeer([&](PtyPeer& p) { p.ReadRequest(); p.Write(both); },
-                       [&] { return UartSearch(link, &found); }),
+    EXPECT_EQ(WithPeer(
+                  [&](PtyPeer& p) {
+                    p.ReadRequest();
+                    p.Write(both);
+                  },
+                  [&] { return UartSearch(link, &found); }),
               LINK_OK);
     EXPECT_EQ(found, 3);
     // The second answer is no answer to the next request.
     uint32_t pulse = 0;
-    EXPECT_EQ(WithPeer([&](PtyPeer& p) { p.ReadRequest(); p.Write(Answer(3, 0x29, {42})); },
-                       [&] { return UartQuery(link, SVC_GET_PULSE, 3, &pulse); }),
+    EXPECT_EQ(WithPeer(
+                  [&](PtyPeer& p) {
+                    p.ReadRequest();
+                    p.Write(Answer(3, 0x29, {42}));
+                  },
+                  [&] { return UartQuery(link, SVC_GET_PULSE, 3, &pulse); }),
               LINK_OK);
     EXPECT_EQ(pulse, 42u);
   }
@@ -149,13 +169,21 @@ TEST_F(PeerLink, OutputsStayUntouchedOnFailureAndHoldTheRejectedFrameOnBadAnswer
   uint32_t date = 111, serial = 222, model = 333, fw = 444;
   Bytes bad = Answer(1, 0x42, {1, 0, 0, 2, 0, 0, 3, 4});
   bad.back() ^= 1;
-  EXPECT_EQ(WithPeer([&](PtyPeer& p) { p.ReadRequest(); p.Write(bad); },
-                     [&] { return UartGetIdent(link, 1, &date, &serial, &model, &fw); }),
+  EXPECT_EQ(WithPeer(
+                [&](PtyPeer& p) {
+                  p.ReadRequest();
+                  p.Write(bad);
+                },
+                [&] { return UartGetIdent(link, 1, &date, &serial, &model, &fw); }),
             LINK_CRC_ERROR);
   EXPECT_EQ(date, 111u);
   EXPECT_EQ(fw, 444u);
-  EXPECT_EQ(WithPeer([&](PtyPeer& p) { p.ReadRequest(); p.Write(Answer(2, 0x42, {1, 0, 0, 2, 0, 0, 3, 4})); },
-                     [&] { return UartGetIdent(link, 1, &date, &serial, &model, &fw); }),
+  EXPECT_EQ(WithPeer(
+                [&](PtyPeer& p) {
+                  p.ReadRequest();
+                  p.Write(Answer(2, 0x42, {1, 0, 0, 2, 0, 0, 3, 4}));
+                },
+                [&] { return UartGetIdent(link, 1, &date, &serial, &model, &fw); }),
             LINK_BAD_ANSWER);
   EXPECT_EQ(date, 1u);
   EXPECT_EQ(fw, 4u);
@@ -178,8 +206,12 @@ TEST_F(PeerLink, AnswerBeginningAfterTheSliceIsNoAnswerAndIsNotTakenLater) {
   // The late echo has landed meanwhile; the next transaction still waits
   // for its own answer.
   uint32_t value = 0;
-  EXPECT_EQ(WithPeer([&](PtyPeer& p) { p.ReadRequest(); p.Write(Answer(1, 0x29, {42})); },
-                     [&] { return UartQuery(link, SVC_GET_PULSE, 1, &value); }),
+  EXPECT_EQ(WithPeer(
+                [&](PtyPeer& p) {
+                  p.ReadRequest();
+                  p.Write(Answer(1, 0x29, {42}));
+                },
+                [&] { return UartQuery(link, SVC_GET_PULSE, 1, &value); }),
             LINK_OK);
   EXPECT_EQ(value, 42u);
 }
@@ -273,8 +305,12 @@ uint16_t PatternC(int k, int w) { return static_cast<uint16_t>(0xC000 + k * 64 +
 
 TEST_F(PeerLink, EchoAssembly) {
   auto echo = [&](const Bytes& reply, EchoHeader* h, EchoSamples* s, int32_t* n) {
-    return WithPeer([&](PtyPeer& p) { p.ReadRequest(); p.Write(reply); },
-                    [&] { return UartGetEcho(link, 1, 2, h, s, n); });
+    return WithPeer(
+        [&](PtyPeer& p) {
+          p.ReadRequest();
+          p.Write(reply);
+        },
+        [&] { return UartGetEcho(link, 1, 2, h, s, n); });
   };
   auto sample = [](const EchoSamples& s, int block, int word) {
     return static_cast<uint16_t>(s.samples[static_cast<size_t>((block - 1) * 64 + word)]);
@@ -321,8 +357,12 @@ TEST_F(PeerLink, FullBufferWithoutAnAnswerIsBadLength) {
   junk.resize(kUartRxBufferSize + 500, 0x3E);
   EchoHeader h;
   EchoSamples s;
-  EXPECT_EQ(WithPeer([&](PtyPeer& p) { p.ReadRequest(); p.Write(junk); },
-                     [&] { return UartGetEcho(link, 1, 2, &h, &s); }),
+  EXPECT_EQ(WithPeer(
+                [&](PtyPeer& p) {
+                  p.ReadRequest();
+                  p.Write(junk);
+                },
+                [&] { return UartGetEcho(link, 1, 2, &h, &s); }),
             LINK_BAD_LENGTH);
 }
 
@@ -342,8 +382,12 @@ TEST_F(PeerLink, LineSettingsAndReopenAtAnotherRate) {
     EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0u);
     EXPECT_EQ(t.c_oflag & OPOST, 0u);
     uint32_t v = 0;
-    EXPECT_EQ(WithPeer([&](PtyPeer& p) { p.ReadRequest(); p.Write(Answer(1, 0x2B, {30})); },
-                       [&] { return UartQuery(link, SVC_GET_ATTEN, 1, &v); }),
+    EXPECT_EQ(WithPeer(
+                  [&](PtyPeer& p) {
+                    p.ReadRequest();
+                    p.Write(Answer(1, 0x2B, {30}));
+                  },
+                  [&] { return UartQuery(link, SVC_GET_ATTEN, 1, &v); }),
               LINK_OK);
     EXPECT_EQ(v, 30u);
   }
@@ -467,7 +511,10 @@ TEST(LinkPorts, HighAndLowPortNumbers) {
     ASSERT_TRUE(peer.ok());
     UartLink link;
     ASSERT_EQ(UartOpen(link, number, 57600), 0) << UartLastOpenError(link);
-    std::thread t([&] { peer.ReadRequest(); peer.Write(Answer(1, 0x6F, {2, 0})); });
+    std::thread t([&] {
+      peer.ReadRequest();
+      peer.Write(Answer(1, 0x6F, {2, 0}));
+    });
     uint32_t v = 0;
     EXPECT_EQ(UartQuery(link, SVC_GET_TANK_ID, 1, &v), LINK_OK);
     t.join();
@@ -476,8 +523,8 @@ TEST(LinkPorts, HighAndLowPortNumbers) {
 }
 
 TEST(LinkTimeouts, ReadTimeoutByRate) {
-  const std::pair<int32_t, int> cases[] = {{2400, 30}, {4800, 23}, {9600, 19}, {14400, 18},
-                                           {19200, 17}, {115200, 17}};
+  const std::pair<int32_t, int> cases[] = {{2400, 30},  {4800, 23},  {9600, 19},
+                                           {14400, 18}, {19200, 17}, {115200, 17}};
   for (auto [baud, ms] : cases) EXPECT_EQ(UartReadTimeoutMs(baud), ms) << baud;
 }
 

@@ -192,16 +192,34 @@ Bytes EchoAnswer(uint8_t address, int n, uint16_t (*fill)(int block, int word)) 
 
 size_t RequestLengthOf(uint8_t command) {
   switch (command) {
-    case 0x22: case 0x28: case 0x2A: case 0x32: case 0x54: case 0x55: case 0x56: case 0x57:
-    case 0x6D: case 0x72:
+    case 0x22:
+    case 0x28:
+    case 0x2A:
+    case 0x32:
+    case 0x54:
+    case 0x55:
+    case 0x56:
+    case 0x57:
+    case 0x6D:
+    case 0x72:
       return 5;
-    case 0x24: case 0x26: case 0x2C: case 0x39: case 0x70:
+    case 0x24:
+    case 0x26:
+    case 0x2C:
+    case 0x39:
+    case 0x70:
       return 6;
-    case 0x30: return 7;
-    case 0x20: case 0x37: return 8;
-    case 0x93: return 13;
-    case 0x6E: return 133;
-    default: return 4;
+    case 0x30:
+      return 7;
+    case 0x20:
+    case 0x37:
+      return 8;
+    case 0x93:
+      return 13;
+    case 0x6E:
+      return 133;
+    default:
+      return 4;
   }
 }
 

@@ -53,10 +53,18 @@ TEST_F(SensorLink, QueriesReadTheDeviceState) {
     uint8_t command;
     uint32_t want;
   } cases[] = {
-      {SVC_GET_FREQ, 1234},        {SVC_GET_FILTER, 700},        {SVC_GET_KU, 0x1907},
-      {SVC_GET_PULSE, 77},         {SVC_GET_ATTEN, 30},          {SVC_GET_POST_FILTER, 4},
-      {SVC_GET_TANK_HEIGHT, 5432}, {SVC_GET_TANK_ID, 3},         {SVC_GET_INTEGRATOR, 0x00C80064},
-      {SVC_GET_AUTO_STATE, 0x01020304}, {SVC_GET_MODE, 0},       {SVC_GET_MODEL, kUartModelKL31},
+      {SVC_GET_FREQ, 1234},
+      {SVC_GET_FILTER, 700},
+      {SVC_GET_KU, 0x1907},
+      {SVC_GET_PULSE, 77},
+      {SVC_GET_ATTEN, 30},
+      {SVC_GET_POST_FILTER, 4},
+      {SVC_GET_TANK_HEIGHT, 5432},
+      {SVC_GET_TANK_ID, 3},
+      {SVC_GET_INTEGRATOR, 0x00C80064},
+      {SVC_GET_AUTO_STATE, 0x01020304},
+      {SVC_GET_MODE, 0},
+      {SVC_GET_MODEL, kUartModelKL31},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "command 0x" << std::hex << int(c.command));

@@ -78,7 +78,7 @@ TEST(LoadedFromSection, ReplacesOnlyNonEmptyValuesOfKnownKeys) {
       {"msg_update_program", ""},                      // empty: built-in stays
       {"sta_port_closed", "Port: closed"},
       {"sta_device8", "Device: port error"},
-      {"sta_device9", "never shown"},                  // code 9 has no key
+      {"sta_device9", "never shown"},  // code 9 has no key
       {"sta_device230", "never shown either"},
       {"str_cmb_Atten1", "On"},
       {"hepl_file_name", "manual.html"},

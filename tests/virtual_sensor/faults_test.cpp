@@ -55,38 +55,56 @@ TEST_F(Faults, AnswerShapes) {
     std::function<void(const Bytes& clean, const Bytes& got)> check;
   };
   const Case cases[] = {
-      {"crc", {FaultKind::BadCrc}, 6,
+      {"crc",
+       {FaultKind::BadCrc},
+       6,
        [](const Bytes& c, const Bytes& g) {
          EXPECT_EQ(Bytes(g.begin(), g.end() - 1), Bytes(c.begin(), c.end() - 1));
          EXPECT_FALSE(FrameOk(g));
        }},
-      {"marker", {FaultKind::BadMarker}, 6,
+      {"marker",
+       {FaultKind::BadMarker},
+       6,
        [](const Bytes& c, const Bytes& g) {
          EXPECT_EQ(g[0], '<');
          EXPECT_EQ(Bytes(g.begin() + 1, g.end()), Bytes(c.begin() + 1, c.end()));
        }},
-      {"marker 0x00", {FaultKind::BadMarker, -1, 1, 0x55}, 6,
+      {"marker 0x00",
+       {FaultKind::BadMarker, -1, 1, 0x55},
+       6,
        [](const Bytes&, const Bytes& g) { EXPECT_EQ(g[0], 0x55); }},
-      {"wrong address", {FaultKind::WrongAddress}, 6,
+      {"wrong address",
+       {FaultKind::WrongAddress},
+       6,
        [](const Bytes&, const Bytes& g) {
          EXPECT_EQ(g[1], 2);
          EXPECT_TRUE(FrameOk(g));
        }},
-      {"address 8", {FaultKind::WrongAddress, -1, 1, 8}, 6,
+      {"address 8",
+       {FaultKind::WrongAddress, -1, 1, 8},
+       6,
        [](const Bytes&, const Bytes& g) { EXPECT_EQ(g[1], 8); }},
-      {"unknown command", {FaultKind::UnknownCommand}, 6,
+      {"unknown command",
+       {FaultKind::UnknownCommand},
+       6,
        [](const Bytes&, const Bytes& g) {
          EXPECT_EQ(g[2], 0x7F);
          EXPECT_TRUE(FrameOk(g));
        }},
-      {"double", {FaultKind::DoubleAnswer}, 12,
+      {"double",
+       {FaultKind::DoubleAnswer},
+       12,
        [](const Bytes& c, const Bytes& g) {
          EXPECT_EQ(Bytes(g.begin(), g.begin() + 6), c);
          EXPECT_EQ(Bytes(g.begin() + 6, g.end()), c);
        }},
-      {"cut after 3", {FaultKind::CutShort, -1, 1, 3}, 3,
+      {"cut after 3",
+       {FaultKind::CutShort, -1, 1, 3},
+       3,
        [](const Bytes& c, const Bytes& g) { EXPECT_EQ(g, Bytes(c.begin(), c.begin() + 3)); }},
-      {"cut after 5", {FaultKind::CutShort, -1, 1, 5}, 5,
+      {"cut after 5",
+       {FaultKind::CutShort, -1, 1, 5},
+       5,
        [](const Bytes& c, const Bytes& g) { EXPECT_EQ(g, Bytes(c.begin(), c.begin() + 5)); }},
   };
   for (const auto& c : cases) {
@@ -139,8 +157,8 @@ TEST_F(Faults, AcknowledgementStatusRefusesTheWrite) {
 }
 
 TEST_F(Faults, EchoSumIsBrokenInOneBlockAndCrcFaultsSkipEchoes) {
-  sensor_.InjectFault({FaultKind::BadCrc});        // any command: waits for a framed answer
-  sensor_.InjectFault({FaultKind::BadEchoSum});    // any command: waits for an echo
+  sensor_.InjectFault({FaultKind::BadCrc});      // any command: waits for a framed answer
+  sensor_.InjectFault({FaultKind::BadEchoSum});  // any command: waits for an echo
   EXPECT_FALSE(FrameOk(AskFreq(6)));
   ASSERT_TRUE(line_.Send(BuildRequest(1, cmd::kGetEcho, {1})));
   const Bytes e = line_.ReadEcho();

@@ -24,14 +24,22 @@ using Bytes = std::vector<uint8_t>;
 
 inline speed_t Speed(int baud) {
   switch (baud) {
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    default: return B0;
+    case 2400:
+      return B2400;
+    case 4800:
+      return B4800;
+    case 9600:
+      return B9600;
+    case 19200:
+      return B19200;
+    case 38400:
+      return B38400;
+    case 57600:
+      return B57600;
+    case 115200:
+      return B115200;
+    default:
+      return B0;
   }
 }
 
@@ -98,9 +106,9 @@ class Line {
     Bytes out;
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (out.size() < count) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            until - std::chrono::steady_clock::now())
-                            .count();
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now())
+              .count();
       if (left <= 0) break;
       pollfd p{fd_, POLLIN, 0};
       if (::poll(&p, 1, static_cast<int>(left)) <= 0) continue;

@@ -100,8 +100,8 @@ class Program {
 
 TEST(Program, AnswersAsConfiguredAndRemovesItsLinkOnExit) {
   PortsFolderGuard ports;
-  Program p({"--com", "12", "--baud", "9600", "--address", "7", "--firmware", "8", "--seed", "3",
-             "--fault", "crc:0x80:1"});
+  Program p({"--com", "12", "--baud", "9600", "--address", "7", "--firmware", "8", "--seed", "3", "--fault",
+             "crc:0x80:1"});
   const std::string line = p.FirstLine();
   const std::string link = ports.Path() + "/COM12";
   ASSERT_EQ(line.rfind("COM12 -> /dev/pts/", 0), 0u) << line;

@@ -41,14 +41,29 @@ TEST(Frames, RequestAndAnswerLengths) {
     size_t request, answer;
   };
   const Case cases[] = {
-      {cmd::kSync, 4, 9},           {cmd::kSetIntegrator, 8, 5}, {cmd::kGetIntegrator, 4, 8},
-      {cmd::kGetEcho, 5, 0},        {cmd::kSetKu, 6, 5},         {cmd::kGetKu, 4, 6},
-      {cmd::kGetPulse, 4, 5},       {cmd::kAfc, 7, 5},           {cmd::kServiceMode, 4, 5},
-      {cmd::kDisplayTest, 8, 5},    {cmd::kGetPassport, 4, 22},  {cmd::kGetIdent, 4, 12},
-      {cmd::kGetConfig, 4, 12},     {cmd::kReadBlock, 5, 132},   {cmd::kWriteBlock, 133, 5},
-      {cmd::kGetMode, 4, 5},        {cmd::kGetAutoState, 4, 8},  {cmd::kGetModel, 4, 8},
-      {cmd::kSetFuel, 13, 5},       {cmd::kGetFuel, 4, 13},      {cmd::kSetTankId, 6, 5},
-      {0x2E, 0, 0},                 {0x00, 0, 0},
+      {cmd::kSync, 4, 9},
+      {cmd::kSetIntegrator, 8, 5},
+      {cmd::kGetIntegrator, 4, 8},
+      {cmd::kGetEcho, 5, 0},
+      {cmd::kSetKu, 6, 5},
+      {cmd::kGetKu, 4, 6},
+      {cmd::kGetPulse, 4, 5},
+      {cmd::kAfc, 7, 5},
+      {cmd::kServiceMode, 4, 5},
+      {cmd::kDisplayTest, 8, 5},
+      {cmd::kGetPassport, 4, 22},
+      {cmd::kGetIdent, 4, 12},
+      {cmd::kGetConfig, 4, 12},
+      {cmd::kReadBlock, 5, 132},
+      {cmd::kWriteBlock, 133, 5},
+      {cmd::kGetMode, 4, 5},
+      {cmd::kGetAutoState, 4, 8},
+      {cmd::kGetModel, 4, 8},
+      {cmd::kSetFuel, 13, 5},
+      {cmd::kGetFuel, 4, 13},
+      {cmd::kSetTankId, 6, 5},
+      {0x2E, 0, 0},
+      {0x00, 0, 0},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(RequestLength(c.command), c.request) << "command 0x" << std::hex << int(c.command);
@@ -189,11 +204,8 @@ TEST_F(StateFile, ExplicitFlagsWinOverTheRate) {
 
 TEST_F(StateFile, ErrorsNameTheLineAndLeaveTheStateAlone) {
   const std::pair<const char*, const char*> cases[] = {
-      {"address = 7\nspeed = 9600\n", ":2:"},
-      {"address = 300\n", ":1:"},
-      {"baud = 12345\n", ":1:"},
-      {"model_code = KL3\n", ":1:"},
-      {"address 7\n", ":1:"},
+      {"address = 7\nspeed = 9600\n", ":2:"}, {"address = 300\n", ":1:"}, {"baud = 12345\n", ":1:"},
+      {"model_code = KL3\n", ":1:"},          {"address 7\n", ":1:"},
   };
   for (const auto& [text, where] : cases) {
     SensorState s;

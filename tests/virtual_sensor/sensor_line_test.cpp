@@ -109,11 +109,16 @@ TEST_F(SensorLine, QueriesAnswerFromTheState) {
     uint32_t value;
   };
   const Case cases[] = {
-      {cmd::kGetIntegrator, 4, 0x11223344}, {cmd::kGetKu, 2, 0x0C07},
-      {cmd::kGetFreq, 2, 1234},             {cmd::kGetPulse, 1, 61},
-      {cmd::kGetAtten, 1, 30},              {cmd::kGetFilter, 2, 950},
-      {cmd::kGetPostFilter, 1, 5},          {cmd::kGetTankHeight, 2, 7421},
-      {cmd::kGetTankId, 2, 3},              {cmd::kGetMode, 1, 0},
+      {cmd::kGetIntegrator, 4, 0x11223344},
+      {cmd::kGetKu, 2, 0x0C07},
+      {cmd::kGetFreq, 2, 1234},
+      {cmd::kGetPulse, 1, 61},
+      {cmd::kGetAtten, 1, 30},
+      {cmd::kGetFilter, 2, 950},
+      {cmd::kGetPostFilter, 1, 5},
+      {cmd::kGetTankHeight, 2, 7421},
+      {cmd::kGetTankId, 2, 3},
+      {cmd::kGetMode, 1, 0},
       {cmd::kGetAutoState, 4, static_cast<uint32_t>(-5)},
   };
   for (const auto& c : cases) {
@@ -203,8 +208,14 @@ TEST_F(SensorLine, WritesChangeTheStateOrAreRefused) {
       {cmd::kSetIntegrator, {1, 2, 3, 4}, 0, [](const SensorState& s) { return s.integrator == 0x04030201; }},
       {cmd::kSetPostFilter, {8}, 0, [](const SensorState& s) { return s.postFilter == 8; }},
       {cmd::kSetPostFilter, {9}, 2, [](const SensorState& s) { return s.postFilter == 8; }},
-      {cmd::kDisplayTest, {0x00, 0x00, 0x02, 0x00}, 0, [](const SensorState& s) { return s.displayMask == 0x20000; }},
-      {cmd::kSetTankHeight, {0x34, 0x12}, 0, [](const SensorState& s) { return s.customTankHeight == 0x1234; }},
+      {cmd::kDisplayTest,
+       {0x00, 0x00, 0x02, 0x00},
+       0,
+       [](const SensorState& s) { return s.displayMask == 0x20000; }},
+      {cmd::kSetTankHeight,
+       {0x34, 0x12},
+       0,
+       [](const SensorState& s) { return s.customTankHeight == 0x1234; }},
       {cmd::kSetTankId, {5, 0}, 0, [](const SensorState& s) { return s.tankId == 5; }},
       {cmd::kSetTareMode, {1}, 0, [](const SensorState& s) { return s.tareMode == 1; }},
       {cmd::kSetTareMode, {2}, 2, [](const SensorState& s) { return s.tareMode == 1; }},
@@ -270,7 +281,10 @@ TEST_F(SensorLine, BroadcastAnswersCarryTheAddressFlagsBit5Chooses) {
     uint8_t expectedFrom;
   };
   const Case cases[] = {
-      {0x10, 255, 255}, {0x30, 255, 7}, {0x10, 7, 7}, {0x30, 7, 7},
+      {0x10, 255, 255},
+      {0x30, 255, 7},
+      {0x10, 7, 7},
+      {0x30, 7, 7},
   };
   SensorState s;
   s.address = 7;

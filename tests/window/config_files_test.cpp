@@ -114,7 +114,8 @@ TEST_F(ConfigFilesTest, ShippedFileNextToAReadOnlyProgramIsReadAndCarriedOver) {
   chmod((program / kSettingsFileName).c_str(), 0444);
   const std::string config = (dir / "config").string();
   SettingsFile f({program.string(), config});
-  if (access((program / kSettingsFileName).c_str(), W_OK) == 0) GTEST_SKIP() << "root ignores the read-only mode";
+  if (access((program / kSettingsFileName).c_str(), W_OK) == 0)
+    GTEST_SKIP() << "root ignores the read-only mode";
   EXPECT_EQ(f.Read().baud, 4800);
   ASSERT_TRUE(f.Save({2, 4800, 3}));
   EXPECT_EQ(Read(fs::path(config) / kSettingsFileName), "[UART]\nBAUD=4800\nNUM=2\nADDR=3\n[Vendor]\nx=1\n");
@@ -129,7 +130,9 @@ TEST_F(ConfigFilesTest, NoWritableFolderReportsTheFileNextToTheProgram) {
 }
 
 TEST_F(ConfigFilesTest, LanguageChoiceWrittenBackKeepsEncodingAndOtherLines) {
-  const std::string text = "\xEF\xBB\xBF[LANG]\r\nSELECTED=English\r\nLANG1=Русский\r\nLANG2=English\r\n[Русский]\r\nBtnPortOpen=Открыть\r\n";
+  const std::string text =
+      "\xEF\xBB\xBF[LANG]\r\nSELECTED=English\r\nLANG1=Русский\r\nLANG2=English\r\n[Русский]\r\nBtnPortOpen="
+      "Открыть\r\n";
   for (TextEncoding enc : {TextEncoding::Utf16LeBom, TextEncoding::Windows1251, TextEncoding::Utf8Bom}) {
     const fs::path p = dir / kLanguageFileName;
     const std::string utf8 = text.substr(3);
@@ -162,7 +165,11 @@ TEST(LanguageChoice, ListEndsAtFirstGapAndSelectionCountsCase) {
       {"gap", "[LANG]\nSELECTED=English\nLANG1=English\nLANG3=Русский\n", "English", {"English"}, 0},
       {"empty ends", "[LANG]\nLANG1=Русский\nLANG2=\nLANG3=English\n", "English", {"Русский"}, -1},
       {"case", "[lang]\nselected=english\nLang1=English\n", "english", {"English"}, -1},
-      {"second", "[LANG]\nSELECTED=Русский\nLANG1=English\nLANG2=Русский\n", "Русский", {"English", "Русский"}, 1},
+      {"second",
+       "[LANG]\nSELECTED=Русский\nLANG1=English\nLANG2=Русский\n",
+       "Русский",
+       {"English", "Русский"},
+       1},
       {"no section", "", "English", {}, -1},
   };
   for (const Case& c : cases) {

@@ -60,7 +60,9 @@ TEST(TextEncoding, Utf16SurrogatesAndBrokenUnits) {
   // U+1F600 as a pair, then a lone high surrogate, then 'A'.
   const std::string bytes = std::string("\xFF\xFE", 2) + std::string("\x3D\xD8\x00\xDE", 4) +
                             std::string("\x3D\xD8", 2) + std::string("A\0", 2) + "\x01";  // stray last byte
-  EXPECT_EQ(DecodeText(bytes).utf8, "\xF0\x9F\x98\x80\xEF\xBF\xBD" "A");
+  EXPECT_EQ(DecodeText(bytes).utf8,
+            "\xF0\x9F\x98\x80\xEF\xBF\xBD"
+            "A");
 }
 
 TEST(TextEncoding, Cp1251CannotHoldEverything) {
@@ -69,10 +71,10 @@ TEST(TextEncoding, Cp1251CannotHoldEverything) {
 
 TEST(TextEncoding, Utf8ValidityRejectsOverlongsAndSurrogates) {
   EXPECT_TRUE(IsValidUtf8("plain Кириллица"));
-  EXPECT_FALSE(IsValidUtf8("\xC0\xAF"));          // overlong '/'
-  EXPECT_FALSE(IsValidUtf8("\xED\xA0\x80"));      // surrogate
-  EXPECT_FALSE(IsValidUtf8("\xD0"));              // cut short
-  EXPECT_FALSE(IsValidUtf8("\xCF\xF0\xE8"));      // "При" in cp1251
+  EXPECT_FALSE(IsValidUtf8("\xC0\xAF"));      // overlong '/'
+  EXPECT_FALSE(IsValidUtf8("\xED\xA0\x80"));  // surrogate
+  EXPECT_FALSE(IsValidUtf8("\xD0"));          // cut short
+  EXPECT_FALSE(IsValidUtf8("\xCF\xF0\xE8"));  // "При" in cp1251
 }
 
 }  // namespace

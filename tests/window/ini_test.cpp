@@ -20,7 +20,7 @@ TEST(IniRead, NamesIgnoreCaseValuesAreTrimmedFirstOccurrenceWins) {
       "BAUD=4800\r\n");
   EXPECT_EQ(doc.Get("UART", "NUM"), "3");
   EXPECT_EQ(doc.Get("uart", "nUm"), "3");
-  EXPECT_EQ(doc.Get("UART", "empty"), "");          // present and empty is not missing
+  EXPECT_EQ(doc.Get("UART", "empty"), "");           // present and empty is not missing
   EXPECT_EQ(doc.Get("UART", "BAUD"), std::nullopt);  // only the first [UART] counts
   EXPECT_EQ(doc.Get("UART", "orphan"), std::nullopt);
   EXPECT_EQ(doc.Get("UART", "noequals"), std::nullopt);
@@ -34,9 +34,14 @@ TEST(IniRead, APairOfQuotesAroundAValueIsDropped) {
     const char* line;
     const char* expected;
   } cases[] = {
-      {"k=\"  Открыть  \"", "  Открыть  "}, {"k='x'", "x"},         {"k=\"\"", ""},
-      {"k=\"x", "\"x"},                         {"k=\"x'", "\"x'"},     {"k=\"a\"b\"", "a\"b"},
-      {"k=\"", "\""},                           {"k=  'T, °C'  ", "T, °C"},
+      {"k=\"  Открыть  \"", "  Открыть  "},
+      {"k='x'", "x"},
+      {"k=\"\"", ""},
+      {"k=\"x", "\"x"},
+      {"k=\"x'", "\"x'"},
+      {"k=\"a\"b\"", "a\"b"},
+      {"k=\"", "\""},
+      {"k=  'T, °C'  ", "T, °C"},
   };
   for (const Case& c : cases) {
     const IniDocument doc = IniDocument::Parse(std::string("[S]\n") + c.line + "\n");
@@ -51,8 +56,10 @@ TEST(IniRead, IntegersTakeTheDefaultUnlessTheWholeValueIsANumber) {
     const char* value;
     int32_t expected;
   } cases[] = {
-      {"19200", 19200}, {" -7 ", -7}, {"+5", 5}, {"300", 300}, {"", 42}, {"abc", 42},
-      {"12abc", 42}, {"0x10", 42}, {"2147483647", 2147483647}, {"2147483648", 42}, {"1.5", 42},
+      {"19200", 19200},   {" -7 ", -7}, {"+5", 5},
+      {"300", 300},       {"", 42},     {"abc", 42},
+      {"12abc", 42},      {"0x10", 42}, {"2147483647", 2147483647},
+      {"2147483648", 42}, {"1.5", 42},
   };
   for (const Case& c : cases) {
     const IniDocument doc = IniDocument::Parse(std::string("[UART]\nBAUD=") + c.value + "\n");

@@ -37,11 +37,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kBoxWaitMs = 20000;     // generous: sanitizer builds are slow
+constexpr int kBoxWaitMs = 20000;  // generous: sanitizer builds are slow
 constexpr int kSearchWaitMs = 120000;
 
 std::string ReadFile(const std::string& p) { return ReadWholeFile(p).value_or("<missing>"); }
-void WriteFile(const std::string& p, const std::string& bytes) { std::ofstream(p, std::ios::binary) << bytes; }
+void WriteFile(const std::string& p, const std::string& bytes) {
+  std::ofstream(p, std::ios::binary) << bytes;
+}
 
 std::vector<ComPortInfo> Ports(std::initializer_list<int> numbers) {
   std::vector<ComPortInfo> out;
@@ -135,7 +137,7 @@ class MainWindowTest : public QObject {
     auto f = Open(Config(Ports({1, 2})));
     QCOMPARE(Child<QComboBox>(f.get(), "CmbCom")->currentIndex(), -1);
     QCOMPARE(Child<QComboBox>(f.get(), "CmbBaud")->currentIndex(), -1);
-    QCOMPARE(f->Records().link.port, 5);     // still used by the link
+    QCOMPARE(f->Records().link.port, 5);  // still used by the link
     QCOMPARE(f->Records().link.baud, 12345);
     // Choosing a port takes its number and saves all three values.
     Child<QComboBox>(f.get(), "CmbCom")->setCurrentIndex(1);
@@ -174,7 +176,8 @@ class MainWindowTest : public QObject {
     auto f = Open(c);
     QTRY_VERIFY_WITH_TIMEOUT(FindBox("ErrorBox") != nullptr, kBoxWaitMs);
     QCOMPARE(FindBox("ErrorBox")->text(),
-             QString::fromStdString("Unable to write to " + tmp_->path().toStdString() + "/afile/sub/" + kSettingsFileName));
+             QString::fromStdString("Unable to write to " + tmp_->path().toStdString() + "/afile/sub/" +
+                                    kSettingsFileName));
     QCOMPARE(f->Settings().address, 1);  // the value stays in effect
   }
 
@@ -208,8 +211,8 @@ class MainWindowTest : public QObject {
         << QByteArray("[LANG]\r\nSELECTED=English\r\nLANG1=English\r\nLANG3=Русский\r\n") + english
         << QStringList{"English"} << 0 << QString("Open") << QString("Port: closed");
     QTest::newRow("SELECTED in other case")
-        << QByteArray("[lang]\r\nselected=english\r\nLANG1=English\r\n") + english << QStringList{"English"} << -1
-        << QString("Open") << QString("Port: closed");
+        << QByteArray("[lang]\r\nselected=english\r\nLANG1=English\r\n") + english << QStringList{"English"}
+        << -1 << QString("Open") << QString("Port: closed");
     QTest::newRow("no section for SELECTED")
         << QByteArray("[LANG]\r\nSELECTED=Deutsch\r\nLANG1=English\r\nLANG2=Deutsch\r\n") + english
         << QStringList{"English", "Deutsch"} << 1 << QString::fromUtf8("Открыть")
@@ -288,7 +291,8 @@ class MainWindowTest : public QObject {
     QTest::addColumn<QString>("language");
     QTest::addColumn<int>("index");
     QTest::addColumn<QString>("portClosed");
-    QTest::newRow("Русский") << QString::fromUtf8("Русский") << 0 << QString::fromUtf8("Статус порта: Порт закрыт");
+    QTest::newRow("Русский") << QString::fromUtf8("Русский") << 0
+                             << QString::fromUtf8("Статус порта: Порт закрыт");
     QTest::newRow("English") << QString("English") << 1 << QString("Port status: closed");
   }
 
@@ -297,7 +301,8 @@ class MainWindowTest : public QObject {
     QFETCH(int, index);
     QFETCH(QString, portClosed);
     const std::string res = KL_RESOURCES_DIR;
-    for (const char* name : {kLanguageFileName, "KL31_Install_Service_manual.html", "KL31_Install_Service_manual_en.html"})
+    for (const char* name :
+         {kLanguageFileName, "KL31_Install_Service_manual.html", "KL31_Install_Service_manual_en.html"})
       fs::copy_file(JoinPath(res, name), JoinPath(langDir_, name));
     QVERIFY(LanguageFile::WriteSelected(LngPath(), language.toStdString()));
     const auto file = LanguageFile::Load(LngPath());
@@ -312,7 +317,8 @@ class MainWindowTest : public QObject {
       QCOMPARE(Child<QLabel>(f.get(), key)->text(), expect(key));
     for (const char* key : {"BtnPortOpen", "BtnPortClose", "BtnSearchDevice", "btn_open_help"})
       QCOMPARE(Child<QPushButton>(f.get(), key)->text(), expect(key));
-    for (const char* key : {"GbCom", "GbLang"}) QCOMPARE(Child<QGroupBox>(f.get(), key)->title(), expect(key));
+    for (const char* key : {"GbCom", "GbLang"})
+      QCOMPARE(Child<QGroupBox>(f.get(), key)->title(), expect(key));
     auto* tabs = Child<QTabWidget>(f.get(), "PcMain");
     for (int i = 0; i < tabs->count(); ++i)
       QCOMPARE(tabs->tabText(i), expect(tabs->widget(i)->objectName().toUtf8().constData()));
@@ -325,7 +331,8 @@ class MainWindowTest : public QObject {
   }
 
   void translateAnotherWindow() {
-    WriteFile(LngPath(), "[LANG]\nSELECTED=English\n[English]\nlbl_a=Level\nbtn_b=Add\nForm_Add=Add point\nmsg_x=X!\n");
+    WriteFile(LngPath(),
+              "[LANG]\nSELECTED=English\n[English]\nlbl_a=Level\nbtn_b=Add\nForm_Add=Add point\nmsg_x=X!\n");
     QDialog dlg;
     auto* l = new QLabel(QString::fromUtf8("Уровень"), &dlg);
     l->setObjectName("lbl_a");
@@ -360,7 +367,7 @@ class MainWindowTest : public QObject {
     t.join();
     QVERIFY(!result.load());
     QCoreApplication::processEvents();
-    QCOMPARE(ran.load(), 0);       // the queued call was dropped
+    QCOMPARE(ran.load(), 0);  // the queued call was dropped
     QVERIFY(!inv.Run([&] { ++ran; }));
     QCOMPARE(ran.load(), 0);
   }
@@ -387,7 +394,8 @@ class MainWindowTest : public QObject {
     f->close();  // must not hang: the engine is released and ends
     QVERIFY(f->Engine()->Terminating());
     QTRY_VERIFY_WITH_TIMEOUT(FindBox("ErrorBox") == nullptr, kBoxWaitMs);
-    QCOMPARE(PanelText(*f, 0), QString::fromUtf8("Статус порта: Порт закрыт"));  // nothing ran after the close
+    QCOMPARE(PanelText(*f, 0),
+             QString::fromUtf8("Статус порта: Порт закрыт"));  // nothing ran after the close
   }
 
   void tabClickDuringSearchIsRefusedAndNothingFound() {
@@ -421,7 +429,7 @@ class MainWindowTest : public QObject {
     QTest::mouseClick(FindBox("ErrorBox")->button(QMessageBox::Ok), Qt::LeftButton);
     QVERIFY(!f->PageChangeLocked());
     QVERIFY(Child<QPushButton>(f.get(), "BtnPortOpen")->isEnabled());
-    QCOMPARE(f->Settings().baud, 9600);  // the window never took a rate over
+    QCOMPARE(f->Settings().baud, 9600);                                   // the window never took a rate over
     QTRY_COMPARE_WITH_TIMEOUT(f->Records().link.baud, 9600, kBoxWaitMs);  // the link's rate restored
     QTRY_VERIFY_WITH_TIMEOUT(!UartIsOpen(f->Link()), kBoxWaitMs);
     QVERIFY(ReadFile(IniPath()).find("BAUD=9600") != std::string::npos);

@@ -14,8 +14,8 @@ TEST(AddressEdit, TextIsCheckedLimitedOrReplaced) {
     bool replace;
     int32_t address;
   } cases[] = {
-      {"1", false, 1},   {"300", false, 255}, {"255", false, 255}, {"-4", false, 0}, {" 7 ", false, 7},
-      {"", true, 42},    {"abc", true, 42},   {"12a", true, 42},   {"99999999999", true, 42},
+      {"1", false, 1}, {"300", false, 255}, {"255", false, 255}, {"-4", false, 0},          {" 7 ", false, 7},
+      {"", true, 42},  {"abc", true, 42},   {"12a", true, 42},   {"99999999999", true, 42},
   };
   for (const Case& c : cases) {
     const AddressCheck got = CheckAddressText(c.text, 42);
@@ -53,8 +53,10 @@ TEST(SplashFade, RisesBySevenIsOpaqueAtTick37AndEndsAtTick67) {
   std::vector<int> opacity;
   int endTick = 0;
   for (int tick = 1; tick <= 100 && endTick == 0; ++tick) {
-    if (fade.Tick()) endTick = tick;
-    else opacity.push_back(fade.opacity);
+    if (fade.Tick())
+      endTick = tick;
+    else
+      opacity.push_back(fade.opacity);
   }
   EXPECT_EQ(endTick, 67);
   ASSERT_EQ(opacity.size(), 66u);
@@ -74,14 +76,20 @@ TEST(Translation, OnlyExactClassesOfTheListAreTranslated) {
     bool tabPage;
     TranslateAs expected;
   } cases[] = {
-      {"QLabel", false, TranslateAs::Text},       {"QPushButton", false, TranslateAs::Text},
-      {"QCheckBox", false, TranslateAs::Text},    {"QRadioButton", false, TranslateAs::Text},
-      {"QToolButton", false, TranslateAs::Text},  {"QGroupBox", false, TranslateAs::Title},
-      {"QWidget", true, TranslateAs::TabText},    {"QAction", false, TranslateAs::Action},
-      {"QWidget", false, TranslateAs::None},      {"QLineEdit", false, TranslateAs::None},
-      {"QComboBox", false, TranslateAs::None},    {"QStatusBar", false, TranslateAs::None},
-      {"kl::UpDownButtons", false, TranslateAs::None},  // derived from a widget, not listed
-      {"QCommandLinkButton", false, TranslateAs::None}, // derived from QPushButton
+      {"QLabel", false, TranslateAs::Text},
+      {"QPushButton", false, TranslateAs::Text},
+      {"QCheckBox", false, TranslateAs::Text},
+      {"QRadioButton", false, TranslateAs::Text},
+      {"QToolButton", false, TranslateAs::Text},
+      {"QGroupBox", false, TranslateAs::Title},
+      {"QWidget", true, TranslateAs::TabText},
+      {"QAction", false, TranslateAs::Action},
+      {"QWidget", false, TranslateAs::None},
+      {"QLineEdit", false, TranslateAs::None},
+      {"QComboBox", false, TranslateAs::None},
+      {"QStatusBar", false, TranslateAs::None},
+      {"kl::UpDownButtons", false, TranslateAs::None},   // derived from a widget, not listed
+      {"QCommandLinkButton", false, TranslateAs::None},  // derived from QPushButton
   };
   for (const Case& c : cases) EXPECT_EQ(TranslationFor(c.qtClass, c.tabPage, main), c.expected) << c.qtClass;
   // A window with a shorter list renames only its own classes.

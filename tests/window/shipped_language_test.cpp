@@ -32,9 +32,9 @@ TEST(ShippedLanguageFile, RussianIsTheBuiltinTextAndEnglishIsComplete) {
   for (auto& k : PortStatusKeys()) check(k.key, k.text);
   for (auto& k : DeviceStatusKeys()) check(k.key, k.text);
   for (auto& k : ListKeys()) check(k.key, k.text);
-  for (const char* key : {"TsProgram", "GbCom", "LblCom", "LblBaud", "LblAddr", "BtnPortOpen", "BtnPortClose",
-                          "BtnSearchDevice", "GbLang", "LblLang", "btn_open_help", "TsOscill", "TsTara",
-                          "TsSettings"}) {
+  for (const char* key :
+       {"TsProgram", "GbCom", "LblCom", "LblBaud", "LblAddr", "BtnPortOpen", "BtnPortClose",
+        "BtnSearchDevice", "GbLang", "LblLang", "btn_open_help", "TsOscill", "TsTara", "TsSettings"}) {
     EXPECT_FALSE(f->doc.GetString("English", key, "").empty()) << key;
     EXPECT_FALSE(f->doc.GetString("Русский", key, "").empty()) << key;
   }

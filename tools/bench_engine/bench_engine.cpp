@@ -18,7 +18,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
 struct Stats {
@@ -111,8 +110,10 @@ int main() {
   std::printf("command engine benchmark\n");
   std::printf("post-to-handler latency (%d posts): median %.3f ms, p90 %.3f ms, p99 %.3f ms, max %.3f ms\n",
               kPosts, lat.median, lat.p90, lat.p99, lat.max);
-  std::printf("echo poll chain period (%zu runs, re-arm 10 ms): median %.3f ms, p90 %.3f ms, p99 %.3f ms, max %.3f ms\n",
-              periods.size(), per.median, per.p90, per.p99, per.max);
+  std::printf(
+      "echo poll chain period (%zu runs, re-arm 10 ms): median %.3f ms, p90 %.3f ms, p99 %.3f ms, max %.3f "
+      "ms\n",
+      periods.size(), per.median, per.p90, per.p99, per.max);
   std::printf("idle engine CPU use: %.3f %% of one core\n", idleCpu * 100.0);
   std::printf("goal: chain median within 1 ms of 10 ms: %s\n",
               (per.median >= 10.0 && per.median <= 11.0) ? "met" : "NOT met");

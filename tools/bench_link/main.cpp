@@ -39,24 +39,49 @@ std::vector<Op> Ops() {
   static EchoHeader header;
   static EchoSamples samples;
   return {
-      {"UartQuery(GET_FREQ)", 4, 6, [](UartLink& l, int32_t*) { uint32_t v; return UartQuery(l, SVC_GET_FREQ, 1, &v); }},
-      {"UartQuery(GET_MODEL)", 4, 8, [](UartLink& l, int32_t*) { uint32_t v; return UartQuery(l, SVC_GET_MODEL, 1, &v); }},
-      {"UartCommand(SET_FREQ)", 6, 5, [](UartLink& l, int32_t*) { return UartCommand(l, SVC_SET_FREQ, 1, 1000); }},
-      {"UartSearch", 4, 12, [](UartLink& l, int32_t*) { int32_t a; return UartSearch(l, &a); }},
-      {"UartGetPassport", 4, 22, [](UartLink& l, int32_t*) { return UartGetPassport(l, 1, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr); }},
-      {"UartGetIdent", 4, 12, [](UartLink& l, int32_t*) { return UartGetIdent(l, 1, nullptr, nullptr, nullptr, nullptr); }},
+      {"UartQuery(GET_FREQ)", 4, 6,
+       [](UartLink& l, int32_t*) {
+         uint32_t v;
+         return UartQuery(l, SVC_GET_FREQ, 1, &v);
+       }},
+      {"UartQuery(GET_MODEL)", 4, 8,
+       [](UartLink& l, int32_t*) {
+         uint32_t v;
+         return UartQuery(l, SVC_GET_MODEL, 1, &v);
+       }},
+      {"UartCommand(SET_FREQ)", 6, 5,
+       [](UartLink& l, int32_t*) { return UartCommand(l, SVC_SET_FREQ, 1, 1000); }},
+      {"UartSearch", 4, 12,
+       [](UartLink& l, int32_t*) {
+         int32_t a;
+         return UartSearch(l, &a);
+       }},
+      {"UartGetPassport", 4, 22,
+       [](UartLink& l, int32_t*) {
+         return UartGetPassport(l, 1, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+       }},
+      {"UartGetIdent", 4, 12,
+       [](UartLink& l, int32_t*) { return UartGetIdent(l, 1, nullptr, nullptr, nullptr, nullptr); }},
       {"UartSync", 4, 9, [](UartLink& l, int32_t*) { return UartSync(l, 1, nullptr, nullptr, nullptr); }},
-      {"UartGetConfig", 4, 12, [](UartLink& l, int32_t*) { return UartGetConfig(l, 1, nullptr, nullptr, nullptr, nullptr); }},
-      {"UartGetEcho(mode 1)", 5, 0, [](UartLink& l, int32_t* n) { return UartGetEcho(l, 1, 1, &header, &samples, n); }},
-      {"UartGetEcho(mode 2)", 5, 0, [](UartLink& l, int32_t* n) { return UartGetEcho(l, 1, 2, &header, &samples, n); }},
+      {"UartGetConfig", 4, 12,
+       [](UartLink& l, int32_t*) { return UartGetConfig(l, 1, nullptr, nullptr, nullptr, nullptr); }},
+      {"UartGetEcho(mode 1)", 5, 0,
+       [](UartLink& l, int32_t* n) { return UartGetEcho(l, 1, 1, &header, &samples, n); }},
+      {"UartGetEcho(mode 2)", 5, 0,
+       [](UartLink& l, int32_t* n) { return UartGetEcho(l, 1, 2, &header, &samples, n); }},
       {"UartAfcControl", 7, 5, [](UartLink& l, int32_t*) { return UartAfcControl(l, 1, 0, 20); }},
       {"UartReadBlock", 5, 132, [](UartLink& l, int32_t*) { return UartReadBlock(l, 1, 1, block); }},
-      {"UartWriteBlock", 133, 5, [](UartLink& l, int32_t*) {
+      {"UartWriteBlock", 133, 5,
+       [](UartLink& l, int32_t*) {
          UartReadBlock(l, 1, 1, block);  // keeps the sensor's table as it was
          return UartWriteBlock(l, 1, 1, block);
        }},
-      {"UartGetFuel", 4, 13, [](UartLink& l, int32_t*) { return UartGetFuel(l, 1, nullptr, nullptr, nullptr); }},
-      {"UartSetFuel", 13, 5, [](UartLink& l, int32_t*) { return UartSetFuel(l, 1, 3, UartFloatBits(0.00083f), UartFloatBits(1390.0f)); }},
+      {"UartGetFuel", 4, 13,
+       [](UartLink& l, int32_t*) { return UartGetFuel(l, 1, nullptr, nullptr, nullptr); }},
+      {"UartSetFuel", 13, 5,
+       [](UartLink& l, int32_t*) {
+         return UartSetFuel(l, 1, 3, UartFloatBits(0.00083f), UartFloatBits(1390.0f));
+       }},
   };
 }
 
@@ -79,8 +104,7 @@ int RunRate(int32_t baud, int rounds, int com) {
   const int timeout = UartReadTimeoutMs(baud);
   std::printf("\n%d bit/s, read time-out %d ms, %d rounds back to back (median / max ms)\n", baud, timeout,
               rounds);
-  std::printf("%-24s %7s %9s %9s %9s %9s %s\n", "transaction", "bytes", "line", "median", "max", "added",
-              "");
+  std::printf("%-24s %7s %9s %9s %9s %9s %s\n", "transaction", "bytes", "line", "median", "max", "added", "");
   int failures = 0;
   for (const Op& op : Ops()) {
     const bool write = std::string(op.name) == "UartWriteBlock";

@@ -19,8 +19,8 @@ void PutWord(std::vector<uint8_t>& image, size_t offset, uint16_t value) {
 }
 
 // Appends one tank record at the image's current end.
-void AddTank(std::vector<uint8_t>& image, uint16_t id, uint16_t height, uint16_t mlPerUnit,
-             uint16_t slots, const std::vector<std::pair<uint16_t, uint16_t>>& points) {
+void AddTank(std::vector<uint8_t>& image, uint16_t id, uint16_t height, uint16_t mlPerUnit, uint16_t slots,
+             const std::vector<std::pair<uint16_t, uint16_t>>& points) {
   const size_t at = Word(image, 0);
   const uint16_t size = static_cast<uint16_t>(10 + 4 * slots);
   PutWord(image, at + 0, size);
@@ -62,8 +62,7 @@ std::vector<uint8_t> DefaultHubImage() {
   PutWord(image, 8, 1);  // 1 ml per bit
   AddTank(image, 0, 0, 1, 0, {});
   // The technician's own tank, calibrated by filling in a few portions.
-  AddTank(image, 1, 0, 1000, 50,
-          {{0, 0}, {500, 21}, {1500, 68}, {3000, 142}, {4500, 219}, {6000, 291}});
+  AddTank(image, 1, 0, 1000, 50, {{0, 0}, {500, 21}, {1500, 68}, {3000, 142}, {4500, 219}, {6000, 291}});
   // A rectangular 400 l tank, 500 mm high.
   std::vector<std::pair<uint16_t, uint16_t>> box;
   for (int i = 0; i <= 10; ++i)
@@ -80,8 +79,7 @@ std::vector<uint8_t> DefaultHubImage() {
   }
   AddTank(image, 3, 7000, 100, 15, cyl);
   // A 200 l drum standing upright.
-  AddTank(image, 4, 8800, 10, 5,
-          {{0, 0}, {2200, 5000}, {4400, 10000}, {6600, 15000}, {8800, 20000}});
+  AddTank(image, 4, 8800, 10, 5, {{0, 0}, {2200, 5000}, {4400, 10000}, {6600, 15000}, {8800, 20000}});
   HubSealImage(image);
   return image;
 }

@@ -24,22 +24,46 @@ uint8_t Crc8(const uint8_t* data, size_t count) {
 
 size_t RequestLength(uint8_t command) {
   switch (command) {
-    case cmd::kSync: case cmd::kGetIntegrator: case cmd::kGetKu: case cmd::kGetFreq:
-    case cmd::kGetPulse: case cmd::kGetAtten: case cmd::kGetFilter: case cmd::kGetPostFilter:
-    case cmd::kServiceMode: case cmd::kGetTankHeight: case cmd::kGetPassport:
-    case cmd::kGetIdent: case cmd::kGetConfig: case cmd::kGetTankId: case cmd::kGetMode:
-    case cmd::kGetAutoState: case cmd::kGetModel: case cmd::kGetFuel:
+    case cmd::kSync:
+    case cmd::kGetIntegrator:
+    case cmd::kGetKu:
+    case cmd::kGetFreq:
+    case cmd::kGetPulse:
+    case cmd::kGetAtten:
+    case cmd::kGetFilter:
+    case cmd::kGetPostFilter:
+    case cmd::kServiceMode:
+    case cmd::kGetTankHeight:
+    case cmd::kGetPassport:
+    case cmd::kGetIdent:
+    case cmd::kGetConfig:
+    case cmd::kGetTankId:
+    case cmd::kGetMode:
+    case cmd::kGetAutoState:
+    case cmd::kGetModel:
+    case cmd::kGetFuel:
       return 4;
-    case cmd::kGetEcho: case cmd::kSetPulse: case cmd::kSetAtten: case cmd::kSetPostFilter:
-    case cmd::kSetPeriod: case cmd::kSetFlags: case cmd::kSetAddress: case cmd::kSetTareMode:
-    case cmd::kReadBlock: case cmd::kSetAuto:
+    case cmd::kGetEcho:
+    case cmd::kSetPulse:
+    case cmd::kSetAtten:
+    case cmd::kSetPostFilter:
+    case cmd::kSetPeriod:
+    case cmd::kSetFlags:
+    case cmd::kSetAddress:
+    case cmd::kSetTareMode:
+    case cmd::kReadBlock:
+    case cmd::kSetAuto:
       return 5;
-    case cmd::kSetKu: case cmd::kSetFreq: case cmd::kSetFilter: case cmd::kSetTankHeight:
+    case cmd::kSetKu:
+    case cmd::kSetFreq:
+    case cmd::kSetFilter:
+    case cmd::kSetTankHeight:
     case cmd::kSetTankId:
       return 6;
     case cmd::kAfc:
       return 7;
-    case cmd::kSetIntegrator: case cmd::kDisplayTest:
+    case cmd::kSetIntegrator:
+    case cmd::kDisplayTest:
       return 8;
     case cmd::kSetFuel:
       return 13;
@@ -52,22 +76,45 @@ size_t RequestLength(uint8_t command) {
 
 size_t AnswerLength(uint8_t command) {
   switch (command) {
-    case cmd::kSetIntegrator: case cmd::kSetKu: case cmd::kSetFreq: case cmd::kSetPulse:
-    case cmd::kSetAtten: case cmd::kSetFilter: case cmd::kAfc: case cmd::kSetPostFilter:
-    case cmd::kServiceMode: case cmd::kDisplayTest: case cmd::kSetTankHeight:
-    case cmd::kSetPeriod: case cmd::kSetFlags: case cmd::kSetAddress: case cmd::kSetTareMode:
-    case cmd::kWriteBlock: case cmd::kSetTankId: case cmd::kSetAuto: case cmd::kSetFuel:
+    case cmd::kSetIntegrator:
+    case cmd::kSetKu:
+    case cmd::kSetFreq:
+    case cmd::kSetPulse:
+    case cmd::kSetAtten:
+    case cmd::kSetFilter:
+    case cmd::kAfc:
+    case cmd::kSetPostFilter:
+    case cmd::kServiceMode:
+    case cmd::kDisplayTest:
+    case cmd::kSetTankHeight:
+    case cmd::kSetPeriod:
+    case cmd::kSetFlags:
+    case cmd::kSetAddress:
+    case cmd::kSetTareMode:
+    case cmd::kWriteBlock:
+    case cmd::kSetTankId:
+    case cmd::kSetAuto:
+    case cmd::kSetFuel:
       return 5;  // acknowledgement
-    case cmd::kGetPulse: case cmd::kGetAtten: case cmd::kGetPostFilter: case cmd::kGetMode:
+    case cmd::kGetPulse:
+    case cmd::kGetAtten:
+    case cmd::kGetPostFilter:
+    case cmd::kGetMode:
       return 5;
-    case cmd::kGetKu: case cmd::kGetFreq: case cmd::kGetFilter: case cmd::kGetTankHeight:
+    case cmd::kGetKu:
+    case cmd::kGetFreq:
+    case cmd::kGetFilter:
+    case cmd::kGetTankHeight:
     case cmd::kGetTankId:
       return 6;
-    case cmd::kGetIntegrator: case cmd::kGetAutoState: case cmd::kGetModel:
+    case cmd::kGetIntegrator:
+    case cmd::kGetAutoState:
+    case cmd::kGetModel:
       return 8;
     case cmd::kSync:
       return 9;
-    case cmd::kGetIdent: case cmd::kGetConfig:
+    case cmd::kGetIdent:
+    case cmd::kGetConfig:
       return 12;
     case cmd::kGetFuel:
       return 13;
@@ -80,8 +127,7 @@ size_t AnswerLength(uint8_t command) {
   }
 }
 
-std::vector<uint8_t> BuildRequest(uint8_t address, uint8_t command,
-                                  const std::vector<uint8_t>& data) {
+std::vector<uint8_t> BuildRequest(uint8_t address, uint8_t command, const std::vector<uint8_t>& data) {
   std::vector<uint8_t> frame;
   frame.reserve(data.size() + 4);
   frame.push_back(kRequestMarker);
@@ -134,8 +180,7 @@ bool ParseFault(const std::string& text, Fault& fault, std::string* error) {
   size_t start = 0;
   while (true) {
     const size_t colon = text.find(':', start);
-    parts.push_back(text.substr(start, colon == std::string::npos ? std::string::npos
-                                                                  : colon - start));
+    parts.push_back(text.substr(start, colon == std::string::npos ? std::string::npos : colon - start));
     if (colon == std::string::npos) break;
     start = colon + 1;
   }

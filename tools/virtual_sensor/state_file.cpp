@@ -45,8 +45,7 @@ bool ToBool(const std::string& text, bool& out) {
 }
 
 template <typename T>
-std::function<bool(const std::string&, SensorState&)> Int(T SensorState::*field, long long lo,
-                                                          long long hi) {
+std::function<bool(const std::string&, SensorState&)> Int(T SensorState::*field, long long lo, long long hi) {
   return [=](const std::string& v, SensorState& s) {
     long long n = 0;
     if (!ToLong(v, lo, hi, n)) return false;

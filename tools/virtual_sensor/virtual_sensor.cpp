@@ -35,10 +35,10 @@ std::string PortsFolder() {
 
 namespace {
 
-constexpr int64_t kGapMs = 50;        // silence that ends a partial request
-constexpr int kIdlePollMs = 20;       // slice of every wait, so Stop() is prompt
+constexpr int64_t kGapMs = 50;           // silence that ends a partial request
+constexpr int kIdlePollMs = 20;          // slice of every wait, so Stop() is prompt
 constexpr int64_t kWriteBoundMs = 5000;  // an answer nobody reads is dropped after this
-constexpr size_t kMaxPending = 4096;  // never buffer more than this of a request
+constexpr size_t kMaxPending = 4096;     // never buffer more than this of a request
 
 int64_t RealMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -48,14 +48,22 @@ int64_t RealMs() {
 
 speed_t SpeedOf(int baud) {
   switch (baud) {
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    default: return B0;
+    case 2400:
+      return B2400;
+    case 4800:
+      return B4800;
+    case 9600:
+      return B9600;
+    case 19200:
+      return B19200;
+    case 38400:
+      return B38400;
+    case 57600:
+      return B57600;
+    case 115200:
+      return B115200;
+    default:
+      return B0;
   }
 }
 
@@ -74,11 +82,25 @@ bool MakeDirs(const std::string& path) {
 
 bool IsAck(uint8_t command) {
   switch (command) {
-    case cmd::kSetIntegrator: case cmd::kSetKu: case cmd::kSetFreq: case cmd::kSetPulse:
-    case cmd::kSetAtten: case cmd::kSetFilter: case cmd::kAfc: case cmd::kSetPostFilter:
-    case cmd::kServiceMode: case cmd::kDisplayTest: case cmd::kSetTankHeight:
-    case cmd::kSetPeriod: case cmd::kSetFlags: case cmd::kSetAddress: case cmd::kSetTareMode:
-    case cmd::kWriteBlock: case cmd::kSetTankId: case cmd::kSetAuto: case cmd::kSetFuel:
+    case cmd::kSetIntegrator:
+    case cmd::kSetKu:
+    case cmd::kSetFreq:
+    case cmd::kSetPulse:
+    case cmd::kSetAtten:
+    case cmd::kSetFilter:
+    case cmd::kAfc:
+    case cmd::kSetPostFilter:
+    case cmd::kServiceMode:
+    case cmd::kDisplayTest:
+    case cmd::kSetTankHeight:
+    case cmd::kSetPeriod:
+    case cmd::kSetFlags:
+    case cmd::kSetAddress:
+    case cmd::kSetTareMode:
+    case cmd::kWriteBlock:
+    case cmd::kSetTankId:
+    case cmd::kSetAuto:
+    case cmd::kSetFuel:
       return true;
     default:
       return false;
@@ -96,9 +118,18 @@ uint32_t Get32(const std::vector<uint8_t>& f, size_t at) {
 struct Writer {
   std::vector<uint8_t>& out;
   void U8(uint32_t v) { out.push_back(static_cast<uint8_t>(v & 0xFF)); }
-  void U16(uint32_t v) { U8(v); U8(v >> 8); }
-  void U24(uint32_t v) { U16(v); U8(v >> 16); }
-  void U32(uint32_t v) { U16(v); U16(v >> 16); }
+  void U16(uint32_t v) {
+    U8(v);
+    U8(v >> 8);
+  }
+  void U24(uint32_t v) {
+    U16(v);
+    U8(v >> 16);
+  }
+  void U32(uint32_t v) {
+    U16(v);
+    U16(v >> 16);
+  }
 };
 
 uint32_t FloatBits(float f) {
@@ -144,9 +175,9 @@ struct VirtualSensor::Impl {
   std::vector<std::vector<uint8_t>> receivedFrames;
   size_t requests = 0, ignored = 0, answers = 0;
   std::mt19937_64 rng;
-  int64_t autoStartMs = 0;   // sensor clock when the running tuning step began
-  int64_t driftLastMs = 0;   // sensor clock of the last level drift update
-  double driftCarry = 0;     // fraction of 0.1 mm not yet applied
+  int64_t autoStartMs = 0;  // sensor clock when the running tuning step began
+  int64_t driftLastMs = 0;  // sensor clock of the last level drift update
+  double driftCarry = 0;    // fraction of 0.1 mm not yet applied
   uint16_t frameCounter = 0;
   std::string portName, slavePath, linkPath;
 
@@ -186,7 +217,8 @@ struct VirtualSensor::Impl {
     if (s.mode != kAutoStep1 && s.mode != kAutoStep2) return;
     const int64_t elapsed = now - autoStartMs;
     const int64_t span = std::max<int32_t>(s.autoStepMs, 1);
-    const int32_t failed = static_cast<int32_t>(0x80000000u | (static_cast<uint32_t>(s.autoFailCode) & 0x7FFFFFFFu));
+    const int32_t failed =
+        static_cast<int32_t>(0x80000000u | (static_cast<uint32_t>(s.autoFailCode) & 0x7FFFFFFFu));
     if (s.mode == kAutoStep1) {
       if (s.autoFailCode != 0 && elapsed >= span / 2) {
         s.autoState = failed;
@@ -236,8 +268,10 @@ struct VirtualSensor::Impl {
   double Envelope(double x, double echoAmp, double echoAt, double width, double burstLen,
                   double burstAmp) const {
     double v = 0;
-    if (x < burstLen) v += burstAmp;
-    else v += burstAmp * std::exp(-(x - burstLen) / 6.0);  // ring-down
+    if (x < burstLen)
+      v += burstAmp;
+    else
+      v += burstAmp * std::exp(-(x - burstLen) / 6.0);  // ring-down
     auto bump = [&](double at, double amp) {
       const double d = (x - at) / width;
       if (std::abs(d) < 6) v += amp * std::exp(-0.5 * d * d);
@@ -252,8 +286,10 @@ struct VirtualSensor::Impl {
   void BuildEcho(uint8_t mode, uint8_t replyAddress, Answer& a) {
     const SensorState& s = state;
     int sampleBlocks = 0;
-    if (mode == 1) sampleBlocks = 23;
-    else if (mode == 2 || mode == 3) sampleBlocks = 31;
+    if (mode == 1)
+      sampleBlocks = 23;
+    else if (mode == 2 || mode == 3)
+      sampleBlocks = 31;
     const int n = 1 + sampleBlocks;
 
     const int gain = GainInUse();
@@ -266,8 +302,7 @@ struct VirtualSensor::Impl {
     const double pass = 1.0 / (1.0 + dfil * dfil);
     const double echoAt = EchoIndex();
     const double loss = 1.0 / (1.0 + echoAt / 1500.0);
-    const double echoAmp =
-        s.noLevel ? 0.0 : 14000.0 * gainLin * attLin * response * pass * loss;
+    const double echoAmp = s.noLevel ? 0.0 : 14000.0 * gainLin * attLin * response * pass * loss;
     const double burstLen = 8.0 + s.pulse / 5.0;
     const double burstAmp = std::min(30000.0, 30000.0 * std::sqrt(gainLin) * attLin * 4);
     const double width = 4.0 + s.pulse / 10.0;
@@ -364,46 +399,90 @@ struct VirtualSensor::Impl {
     w.U8(c);
     if (a.ack) {
       uint8_t status = 0;
-      if (forcedStatus != 0) status = static_cast<uint8_t>(forcedStatus);
-      else status = Write(f);
+      if (forcedStatus != 0)
+        status = static_cast<uint8_t>(forcedStatus);
+      else
+        status = Write(f);
       w.U8(status);
     } else {
       switch (c) {
-        case cmd::kSync: w.U8(s.address); w.U16(s.firmware); w.U16(0); break;
-        case cmd::kGetIntegrator: w.U32(s.integrator); break;
-        case cmd::kGetKu: w.U16(s.kuWord); break;
-        case cmd::kGetFreq: w.U16(s.frequency); break;
-        case cmd::kGetPulse: w.U8(s.pulse); break;
-        case cmd::kGetAtten: w.U8(s.attenuation); break;
-        case cmd::kGetFilter: w.U16(s.filter); break;
-        case cmd::kGetPostFilter: w.U8(s.postFilter); break;
-        case cmd::kGetTankHeight: w.U16(s.customTankHeight); break;
+        case cmd::kSync:
+          w.U8(s.address);
+          w.U16(s.firmware);
+          w.U16(0);
+          break;
+        case cmd::kGetIntegrator:
+          w.U32(s.integrator);
+          break;
+        case cmd::kGetKu:
+          w.U16(s.kuWord);
+          break;
+        case cmd::kGetFreq:
+          w.U16(s.frequency);
+          break;
+        case cmd::kGetPulse:
+          w.U8(s.pulse);
+          break;
+        case cmd::kGetAtten:
+          w.U8(s.attenuation);
+          break;
+        case cmd::kGetFilter:
+          w.U16(s.filter);
+          break;
+        case cmd::kGetPostFilter:
+          w.U8(s.postFilter);
+          break;
+        case cmd::kGetTankHeight:
+          w.U16(s.customTankHeight);
+          break;
         case cmd::kGetPassport:
-          w.U24(s.date); w.U24(s.serial); w.U8(s.model); w.U8(s.firmware);
+          w.U24(s.date);
+          w.U24(s.serial);
+          w.U8(s.model);
+          w.U8(s.firmware);
           for (int i = 0; i < 6; ++i) w.U8(0);
-          w.U8(s.address); w.U8(0); w.U8(s.period); w.U8(s.flags);
+          w.U8(s.address);
+          w.U8(0);
+          w.U8(s.period);
+          w.U8(s.flags);
           break;
         case cmd::kGetIdent:
-          w.U24(s.date); w.U24(s.serial); w.U8(s.model); w.U8(s.firmware);
+          w.U24(s.date);
+          w.U24(s.serial);
+          w.U8(s.model);
+          w.U8(s.firmware);
           break;
         case cmd::kGetConfig:
-          w.U8(s.configByte); w.U8(s.flags2);
+          w.U8(s.configByte);
+          w.U8(s.flags2);
           for (int i = 0; i < 4; ++i) w.U8(0);
-          w.U8(0); w.U8(0);
+          w.U8(0);
+          w.U8(0);
           break;
         case cmd::kReadBlock: {
           const size_t at = static_cast<size_t>(f[3]) * kBlockSize;
           for (size_t i = 0; i < kBlockSize; ++i) w.U8(at + i < s.hub.size() ? s.hub[at + i] : 0);
           break;
         }
-        case cmd::kGetTankId: w.U16(s.tankId); break;
-        case cmd::kGetMode: w.U8(s.mode); break;
-        case cmd::kGetAutoState: w.U32(static_cast<uint32_t>(s.autoState)); break;
-        case cmd::kGetModel: for (uint8_t b : s.modelCode) w.U8(b); break;
-        case cmd::kGetFuel:
-          w.U8(s.fuelType); w.U32(FloatBits(s.thermalCoef)); w.U32(FloatBits(s.soundSpeed));
+        case cmd::kGetTankId:
+          w.U16(s.tankId);
           break;
-        default: break;
+        case cmd::kGetMode:
+          w.U8(s.mode);
+          break;
+        case cmd::kGetAutoState:
+          w.U32(static_cast<uint32_t>(s.autoState));
+          break;
+        case cmd::kGetModel:
+          for (uint8_t b : s.modelCode) w.U8(b);
+          break;
+        case cmd::kGetFuel:
+          w.U8(s.fuelType);
+          w.U32(FloatBits(s.thermalCoef));
+          w.U32(FloatBits(s.soundSpeed));
+          break;
+        default:
+          break;
       }
     }
     a.bytes.push_back(Crc8(a.bytes.data(), a.bytes.size()));
@@ -416,7 +495,9 @@ struct VirtualSensor::Impl {
     const uint8_t c = f[2];
     constexpr uint8_t kRefused = 2;
     switch (c) {
-      case cmd::kSetIntegrator: s.integrator = Get32(f, 3); return 0;
+      case cmd::kSetIntegrator:
+        s.integrator = Get32(f, 3);
+        return 0;
       case cmd::kSetKu: {
         const uint16_t v = Get16(f, 3);
         if ((v & 0xFF) > 25 || (v >> 8) > 25) return kRefused;
@@ -456,9 +537,15 @@ struct VirtualSensor::Impl {
         s.serviceMode = true;
         s.baud = 115200;
         return 0;
-      case cmd::kDisplayTest: s.displayMask = Get32(f, 3); return 0;
-      case cmd::kSetTankHeight: s.customTankHeight = Get16(f, 3); return 0;
-      case cmd::kSetPeriod: s.period = f[3]; return 0;
+      case cmd::kDisplayTest:
+        s.displayMask = Get32(f, 3);
+        return 0;
+      case cmd::kSetTankHeight:
+        s.customTankHeight = Get16(f, 3);
+        return 0;
+      case cmd::kSetPeriod:
+        s.period = f[3];
+        return 0;
       case cmd::kSetFlags: {
         const int rate = BaudFromCode((f[3] >> 2) & 7);
         if (rate == 0) return kRefused;
@@ -480,7 +567,9 @@ struct VirtualSensor::Impl {
         std::copy(f.begin() + 4, f.begin() + 4 + kBlockSize, s.hub.begin() + static_cast<std::ptrdiff_t>(at));
         return 0;
       }
-      case cmd::kSetTankId: s.tankId = Get16(f, 3); return 0;
+      case cmd::kSetTankId:
+        s.tankId = Get16(f, 3);
+        return 0;
       case cmd::kSetAuto:
         if (f[3] != 0 && f[3] != kAutoStep1 && f[3] != kAutoStep2) return kRefused;
         s.mode = f[3];
@@ -613,8 +702,7 @@ struct VirtualSensor::Impl {
       // line its last byte arrives only after 10 bits a byte. A paced
       // sensor answers no earlier than that, so a tool that starts its
       // answer wait before its request is on the line sees the cost.
-      if (paced && baud > 0)
-        requestEndMs = firstByteMs + static_cast<int64_t>(frame.size()) * 10000 / baud;
+      if (paced && baud > 0) requestEndMs = firstByteMs + static_cast<int64_t>(frame.size()) * 10000 / baud;
       hit = TakeFaults(c);
       int forcedStatus = 0;
       for (const Fault& f : hit) {
@@ -631,25 +719,30 @@ struct VirtualSensor::Impl {
       for (const Fault& f : hit) {
         switch (f.kind) {
           case FaultKind::WrongAddress:
-            if (a.bytes.size() > 1)
-              a.bytes[1] = static_cast<uint8_t>(f.param ? f.param : a.bytes[1] + 1);
+            if (a.bytes.size() > 1) a.bytes[1] = static_cast<uint8_t>(f.param ? f.param : a.bytes[1] + 1);
             Reseal(a);
             break;
           case FaultKind::UnknownCommand:
             if (a.bytes.size() > 2) a.bytes[2] = static_cast<uint8_t>(f.param ? f.param : 0x7F);
             Reseal(a);
             break;
-          default: break;
+          default:
+            break;
         }
       }
       for (const Fault& f : hit) {
         switch (f.kind) {
-          case FaultKind::BadCrc: a.bytes.back() ^= 0xFF; break;
+          case FaultKind::BadCrc:
+            a.bytes.back() ^= 0xFF;
+            break;
           case FaultKind::BadEchoSum:
             if (a.bytes.size() >= kEchoBlockSize) a.bytes[a.bytes.size() - 4] ^= 0x01;
             break;
-          case FaultKind::BadMarker: a.bytes[0] = static_cast<uint8_t>(f.param ? f.param : '<'); break;
-          default: break;
+          case FaultKind::BadMarker:
+            a.bytes[0] = static_cast<uint8_t>(f.param ? f.param : '<');
+            break;
+          default:
+            break;
         }
       }
       for (const Fault& f : hit) {
@@ -797,7 +890,8 @@ bool VirtualSensor::Start(int comNumber, std::string* error) {
   if (d.running.load()) return fail("already running");
   if (comNumber < 0 || comNumber > 255) return fail("COM number must be 0..255");
   const std::string folder = PortsFolder();
-  if (!MakeDirs(folder)) return fail("cannot create the ports folder " + folder + ": " + std::strerror(errno));
+  if (!MakeDirs(folder))
+    return fail("cannot create the ports folder " + folder + ": " + std::strerror(errno));
 
   d.master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (d.master < 0) return fail(std::string("posix_openpt: ") + std::strerror(errno));
@@ -823,7 +917,8 @@ bool VirtualSensor::Start(int comNumber, std::string* error) {
     ::tcsetattr(slave, TCSANOW, &t);
     ::close(slave);
   }
-  if (::pipe2(d.stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) return fail(std::string("pipe: ") + std::strerror(errno));
+  if (::pipe2(d.stopPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+    return fail(std::string("pipe: ") + std::strerror(errno));
 
   const std::string port = "COM" + std::to_string(comNumber);
   const std::string link = folder + "/" + port;
@@ -834,7 +929,8 @@ bool VirtualSensor::Start(int comNumber, std::string* error) {
     if (::stat(link.c_str(), &target) == 0) {
       char to[512] = {};
       const ssize_t n = ::readlink(link.c_str(), to, sizeof to - 1);
-      return fail(port + " is in use (" + link + " -> " + std::string(to, n > 0 ? static_cast<size_t>(n) : 0) + ")");
+      return fail(port + " is in use (" + link + " -> " +
+                  std::string(to, n > 0 ? static_cast<size_t>(n) : 0) + ")");
     }
     // A link left behind by a sensor that did not stop cleanly.
   }
@@ -860,7 +956,8 @@ void VirtualSensor::Stop() {
   Impl& d = *impl_;
   if (!d.running.exchange(false)) return;
   const char stop = 1;
-  if (::write(d.stopPipe[1], &stop, 1) < 0) { /* the worker also ends on a closed pipe */ }
+  if (::write(d.stopPipe[1], &stop, 1) < 0) { /* the worker also ends on a closed pipe */
+  }
   if (d.worker.joinable()) d.worker.join();
   d.CloseAll();
   std::lock_guard<std::mutex> lock(d.mu);

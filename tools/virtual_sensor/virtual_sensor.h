@@ -23,7 +23,7 @@ namespace kl::vsensor {
 inline constexpr uint8_t kRequestMarker = 0x31;  // '1'
 inline constexpr uint8_t kAnswerMarker = 0x3E;   // '>'
 inline constexpr uint8_t kBroadcast = 255;
-inline constexpr size_t kHubSize = 65536;        // bytes of the preset tank table store
+inline constexpr size_t kHubSize = 65536;  // bytes of the preset tank table store
 inline constexpr size_t kBlockSize = 128;
 inline constexpr size_t kEchoBlockSize = 140;
 inline constexpr uint16_t kHubVersion = 0x0301;
@@ -85,8 +85,7 @@ size_t RequestLength(uint8_t command);
 size_t AnswerLength(uint8_t command);
 
 // Request frame with the checksum appended: marker, address, command, data.
-std::vector<uint8_t> BuildRequest(uint8_t address, uint8_t command,
-                                  const std::vector<uint8_t>& data = {});
+std::vector<uint8_t> BuildRequest(uint8_t address, uint8_t command, const std::vector<uint8_t>& data = {});
 
 // Baud code of Flags bits 2-4 (1 = 2400 ... 7 = 115200); 0 / -1 when unknown.
 int BaudFromCode(int code);
@@ -96,7 +95,7 @@ int CodeFromBaud(int baud);
 
 // 16-bit sum of the image words (Size / 2 words) is 0 when sealed.
 uint16_t HubWordSum(const std::vector<uint8_t>& image);
-void HubSealImage(std::vector<uint8_t>& image);   // fresh checksum word
+void HubSealImage(std::vector<uint8_t>& image);  // fresh checksum word
 bool HubImageValid(const std::vector<uint8_t>& image);
 // The image a sensor leaves the factory with: version 0x0301, records of
 // tank 0, the custom tank 1 (a short table, 50 slots) and preset tanks 2..4;
@@ -110,14 +109,14 @@ std::vector<uint8_t> DefaultHubImage();
 struct SensorState {
   // identity and output settings
   uint8_t address = 1;
-  int32_t baud = 19200;  // the line rate it listens at now
+  int32_t baud = 19200;                                     // the line rate it listens at now
   std::array<uint8_t, 4> modelCode = {'K', 'L', '3', '1'};  // in line order
-  uint32_t date = (14u << 16) | (2u << 8) | 23u;  // 15.03.23 (day-1, month-1, year)
-  uint32_t serial = 123456;                       // 24 bits
+  uint32_t date = (14u << 16) | (2u << 8) | 23u;            // 15.03.23 (day-1, month-1, year)
+  uint32_t serial = 123456;                                 // 24 bits
   uint8_t model = 31;
   uint8_t firmware = 0x09;
   uint8_t period = 0;
-  uint8_t flags = 4u << 2;  // baud code 4 (19200), broadcast answers carry 255
+  uint8_t flags = 4u << 2;    // baud code 4 (19200), broadcast answers carry 255
   uint8_t configByte = 0x03;  // low 4 bits: hardware revision
   uint8_t flags2 = 0;
   bool serviceMode = false;  // set by SVC_SERVICE_MODE (line at 115200)
@@ -129,21 +128,21 @@ struct SensorState {
   uint8_t postFilter = 0;
 
   // ultrasonic channel
-  uint16_t frequency = 1000;  // kHz
-  uint16_t filter = 450;      // kHz, 450 = wide band
-  uint16_t kuWord = (25u << 8) | 10u;  // gain 10, maximum unlimited
-  uint8_t pulse = 50;        // tenths
-  uint8_t attenuation = 0;   // 0 or 30
+  uint16_t frequency = 1000;                  // kHz
+  uint16_t filter = 450;                      // kHz, 450 = wide band
+  uint16_t kuWord = (25u << 8) | 10u;         // gain 10, maximum unlimited
+  uint8_t pulse = 50;                         // tenths
+  uint8_t attenuation = 0;                    // 0 or 30
   uint32_t integrator = (300u << 16) | 100u;  // threshold << 16 | dead zone
-  uint16_t resonance = 1050;  // kHz where the transducer answers best
+  uint16_t resonance = 1050;                  // kHz where the transducer answers best
 
   // automatic tuning and frequency sweep
-  uint8_t mode = 0;         // SVC_GET_MODE answer: 134/135 while a step runs
-  int32_t autoState = 0;    // SVC_GET_AUTO_STATE answer
+  uint8_t mode = 0;           // SVC_GET_MODE answer: 134/135 while a step runs
+  int32_t autoState = 0;      // SVC_GET_AUTO_STATE answer
   int32_t autoStepMs = 4000;  // how long a tuning step runs on the sensor clock
   int32_t autoFailCode = 0;   // non-zero: tuning steps fail with this code
   bool afcOn = false;
-  uint16_t afcStep = 20;      // kHz per echo while the sweep runs
+  uint16_t afcStep = 20;  // kHz per echo while the sweep runs
 
   // display and calibration
   uint32_t displayMask = 0;
@@ -152,11 +151,11 @@ struct SensorState {
   uint8_t tareMode = 0;
 
   // measurement
-  uint16_t level = 3500;        // 0.1 mm
+  uint16_t level = 3500;           // 0.1 mm
   int16_t temperature = 21 * 256;  // 1/256 degC
-  int32_t levelDrift = 0;       // 0.1 mm per second of sensor clock; bounces at 0 / tank height
-  uint16_t echoError = 0;       // HdrError
-  uint16_t noLevel = 0;         // HdrNoLevel: non-zero hides the echo
+  int32_t levelDrift = 0;          // 0.1 mm per second of sensor clock; bounces at 0 / tank height
+  uint16_t echoError = 0;          // HdrError
+  uint16_t noLevel = 0;            // HdrNoLevel: non-zero hides the echo
 
   std::vector<uint8_t> hub = DefaultHubImage();  // kHubSize bytes
 };
@@ -166,8 +165,7 @@ struct SensorState {
 // without `flags` also sets the baud code of `flags`.
 bool LoadStateFile(const std::string& path, SensorState& state, std::string* error);
 // Applies one "key=value" setting (the same keys as the file).
-bool ApplySetting(const std::string& key, const std::string& value, SensorState& state,
-                  std::string* error);
+bool ApplySetting(const std::string& key, const std::string& value, SensorState& state, std::string* error);
 
 // ---- faults -------------------------------------------------------------
 
@@ -226,8 +224,7 @@ class ManualClock final : public Clock {
 
 class VirtualSensor {
  public:
-  explicit VirtualSensor(SensorState initial = {}, uint64_t seed = 1,
-                         std::shared_ptr<Clock> clock = nullptr);
+  explicit VirtualSensor(SensorState initial = {}, uint64_t seed = 1, std::shared_ptr<Clock> clock = nullptr);
   ~VirtualSensor();  // stops, removes the link
   VirtualSensor(const VirtualSensor&) = delete;
   VirtualSensor& operator=(const VirtualSensor&) = delete;

@@ -144,8 +144,7 @@ LoadedTexts LoadedTexts::FromSection(const SectionLookup& lookup) {
   // whatever keys the file happens to hold.
   for (const DeviceStatusKey& d : kDeviceStatus)
     t.deviceStatus[static_cast<std::size_t>(d.code)] = Pick(lookup, d.key, d.text);
-  for (std::size_t i = 0; i < kListTextCount; ++i)
-    t.lists[i] = Pick(lookup, kLists[i].key, kLists[i].text);
+  for (std::size_t i = 0; i < kListTextCount; ++i) t.lists[i] = Pick(lookup, kLists[i].key, kLists[i].text);
   t.helpFileName = Pick(lookup, kHelpFileNameKey, "");
   return t;
 }

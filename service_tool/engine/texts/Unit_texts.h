@@ -32,31 +32,31 @@ struct KeyText {
 
 // Message texts, in the order of MessageKeys().
 enum class Msg : int {
-  ChangeLanguage,          // msg_change_language
-  ErrorOpenPort,           // msg_error_open_port (the port number is appended)
-  UsSpeedWrong,            // msg_us_speed_wrong
-  UsThermoWrong,           // msg_us_thermo_wrong
-  FirmwareVersionWrong,    // msg_firmware_version_wrong
-  DeviceWrong,             // msg_device_wrong
-  UpdateProgram,           // msg_update_program
-  HubWrong,                // msg_hub_wrong (a yes/no question)
-  TableTooBig,             // msg_table_too_big
-  Ok,                      // msg_Ok
-  ErrorE,                  // msg_errorE (the error number is appended)
-  Signal,                  // msg_signal
-  Scanning,                // msg_scanning
-  Inactive,                // msg_inactive
-  Wide,                    // msg_wide
-  AutoCompleted,           // msg_auto_completed
-  AutoFailed,              // msg_auto_failed (the error number is appended)
-  AfcCompleted,            // msg_afc_completed
+  ChangeLanguage,        // msg_change_language
+  ErrorOpenPort,         // msg_error_open_port (the port number is appended)
+  UsSpeedWrong,          // msg_us_speed_wrong
+  UsThermoWrong,         // msg_us_thermo_wrong
+  FirmwareVersionWrong,  // msg_firmware_version_wrong
+  DeviceWrong,           // msg_device_wrong
+  UpdateProgram,         // msg_update_program
+  HubWrong,              // msg_hub_wrong (a yes/no question)
+  TableTooBig,           // msg_table_too_big
+  Ok,                    // msg_Ok
+  ErrorE,                // msg_errorE (the error number is appended)
+  Signal,                // msg_signal
+  Scanning,              // msg_scanning
+  Inactive,              // msg_inactive
+  Wide,                  // msg_wide
+  AutoCompleted,         // msg_auto_completed
+  AutoFailed,            // msg_auto_failed (the error number is appended)
+  AfcCompleted,          // msg_afc_completed
   // Refusals of calibration points and tables the sensor's 16-bit words
   // cannot hold. The Row* texts carry "%1" for the 1-based row number.
-  LevelOutOfRange,         // msg_level_out_of_range
-  LitrNegative,            // msg_litr_negative
-  RowLevelOutOfRange,      // msg_row_level_out_of_range (%1)
-  RowLitrOutOfRange,       // msg_row_litr_out_of_range (%1)
-  RowMmNotWhole,           // msg_row_mm_not_whole (%1)
+  LevelOutOfRange,     // msg_level_out_of_range
+  LitrNegative,        // msg_litr_negative
+  RowLevelOutOfRange,  // msg_row_level_out_of_range (%1)
+  RowLitrOutOfRange,   // msg_row_litr_out_of_range (%1)
+  RowMmNotWhole,       // msg_row_mm_not_whole (%1)
 };
 inline constexpr std::size_t kMessageCount = 23;
 
@@ -73,8 +73,8 @@ inline constexpr std::size_t kListTextCount = 20;
 inline constexpr std::string_view kHelpFileNameKey = "hepl_file_name";
 
 // The built-in tables. Keys are spelt exactly as in the language file.
-std::span<const KeyText> MessageKeys();      // kMessageCount entries, in Msg order
-std::span<const KeyText> PortStatusKeys();   // index 0 opened, 1 closed, 2 error
+std::span<const KeyText> MessageKeys();     // kMessageCount entries, in Msg order
+std::span<const KeyText> PortStatusKeys();  // index 0 opened, 1 closed, 2 error
 // The device status keys: only these codes have a key ("sta_device<code>").
 struct DeviceStatusKey {
   int code;
@@ -82,7 +82,7 @@ struct DeviceStatusKey {
   std::string_view text;
 };
 std::span<const DeviceStatusKey> DeviceStatusKeys();
-std::span<const KeyText> ListKeys();         // kListTextCount entries, str_cmb_*
+std::span<const KeyText> ListKeys();  // kListTextCount entries, str_cmb_*
 
 // Looks a key up in the selected language's section. Returns nothing when the
 // key is absent; the caller's lookup decides how names are matched (the
