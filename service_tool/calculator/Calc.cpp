@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace kl {
+
 namespace {
 
 // Reads the texts in order; the first one that is not a number is returned.
@@ -206,3 +208,5 @@ CalcTable CalcCylinderTable(const CylinderParams& p) {
 }
 
 std::string CalcFormatNumber(double value, const NumberLocale& loc) { return FormatGeneral(value, loc); }
+
+}  // namespace kl

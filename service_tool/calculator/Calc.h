@@ -17,6 +17,8 @@
 
 #include "NumberText.h"
 
+namespace kl {
+
 inline constexpr double CalcPi = 3.141592653589793;
 // A table never holds more rows than this; a tank that would need more (which
 // the window's four-digit fields cannot produce) gives no table.
@@ -127,3 +129,5 @@ CalcTable CalcCylinderTable(const CylinderParams& p);
 // A table value as the grid shows it: the shortest general form with up to
 // 15 significant digits in the user's notation (0,378 with a comma).
 std::string CalcFormatNumber(double value, const NumberLocale& loc);
+
+}  // namespace kl

@@ -6,6 +6,8 @@
 
 #include "TareUi.h"
 
+namespace kl {
+
 namespace {
 
 std::size_t ImageSize(const HubImage& image) { return HubWord(image, HubOffSize); }
@@ -264,3 +266,5 @@ std::uint32_t MlPerUnitForLargest(float largest) {
   while (unit < x && unit <= 100000) unit *= 10;
   return unit;
 }
+
+}  // namespace kl

@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+namespace kl {
+
 class TareUi;
 
 inline constexpr std::size_t HubBufferSize = 65536;
@@ -180,3 +182,5 @@ float HubLitresFromVolume(std::uint16_t volume, std::uint16_t mlPerUnit);
 // 16-bit Volume; 1 when largest <= 0. May exceed 65535 for more than 655350
 // litres: such a unit cannot be stored and the caller must refuse.
 std::uint32_t MlPerUnitForLargest(float largest);
+
+}  // namespace kl

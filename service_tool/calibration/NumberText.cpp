@@ -4,6 +4,8 @@
 #include <limits>
 #include <system_error>
 
+namespace kl {
+
 namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
@@ -131,3 +133,5 @@ std::string FormatWhole(std::int64_t value) {
   if (ec != std::errc()) return {};
   return std::string(buf, end);
 }
+
+}  // namespace kl

@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 
+namespace kl {
+
 struct NumberLocale {
   // The decimal separator as UTF-8 text; usually "." or ",". It must not be
   // empty, a digit, a sign, a space or a letter of the exponent.
@@ -42,3 +44,5 @@ std::string FormatGeneral(double value, const NumberLocale& loc);
 
 // printf("%i").
 std::string FormatWhole(std::int64_t value);
+
+}  // namespace kl

@@ -3,6 +3,8 @@
 #include "NumberText.h"
 #include "Unit_texts.h"
 
+namespace kl {
+
 namespace {
 
 constexpr TareMessage kWindow[] = {
@@ -46,3 +48,5 @@ std::string TareMessageText(std::string_view text, int row) {
   }
   return out;
 }
+
+}  // namespace kl

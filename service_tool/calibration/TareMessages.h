@@ -14,6 +14,8 @@
 #include <string>
 #include <string_view>
 
+namespace kl {
+
 struct TareMessage {
   std::string_view key;
   std::string_view russian;
@@ -30,3 +32,5 @@ std::string_view TareBuiltinText(std::string_view key);
 
 // `text` with every "%1" replaced by `row` in decimal.
 std::string TareMessageText(std::string_view text, int row);
+
+}  // namespace kl

@@ -6,6 +6,8 @@
 
 #include "TareUi.h"
 
+namespace kl {
+
 namespace {
 
 using Row = std::array<std::string, 3>;
@@ -230,3 +232,5 @@ bool TareAddPortion(TareRows& t, std::string_view levelText, std::string_view se
   }
   return TareInsertPoint(t, sum, *level, ui);
 }
+
+}  // namespace kl

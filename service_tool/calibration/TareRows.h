@@ -20,6 +20,8 @@
 #include "HubData.h"
 #include "NumberText.h"
 
+namespace kl {
+
 class TareUi;
 
 // Points the calibration window stores into the table.
@@ -99,3 +101,5 @@ TareCommitResult TareCommit(const TareRows& t, TankTable& table, TareUi& ui);
 // msg_drain_portion_too_big, and those of TareInsertPoint.
 bool TareAddPortion(TareRows& t, std::string_view levelText, std::string_view sensitivityText,
                     std::string_view portionText, TareUi& ui);
+
+}  // namespace kl

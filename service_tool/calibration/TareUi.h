@@ -5,6 +5,8 @@
 
 #include <string_view>
 
+namespace kl {
+
 class TareUi {
  public:
   virtual ~TareUi() = default;
@@ -15,3 +17,5 @@ class TareUi {
   // An error box with Yes and No; true for Yes.
   virtual bool AskYesNo(std::string_view key) = 0;
 };
+
+}  // namespace kl

@@ -4,6 +4,8 @@
 
 #include "Calc.h"
 
+namespace kl {
+
 namespace {
 
 const NumberLocale kPoint{"."};
@@ -320,3 +322,5 @@ TEST(CalcCrossCheck, CylinderAgreesWithASumOfSlices) {
 }
 
 }  // namespace
+
+}  // namespace kl

@@ -7,6 +7,8 @@
 #include "HubData.h"
 #include "RecordingUi.h"
 
+namespace kl {
+
 namespace {
 
 std::unique_ptr<HubImage> ZeroImage() { return std::make_unique<HubImage>(); }
@@ -399,3 +401,5 @@ TEST(HubImage, UnitForTheLargestVolume) {
 }
 
 }  // namespace
+
+}  // namespace kl

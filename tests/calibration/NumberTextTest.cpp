@@ -2,6 +2,8 @@
 
 #include "NumberText.h"
 
+namespace kl {
+
 namespace {
 
 const NumberLocale kPoint{"."};
@@ -73,3 +75,5 @@ TEST(NumberText, FormatsInTheGivenNotation) {
 }
 
 }  // namespace
+
+}  // namespace kl

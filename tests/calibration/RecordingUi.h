@@ -7,6 +7,8 @@
 
 #include "TareUi.h"
 
+namespace kl {
+
 struct RecordingUi : TareUi {
   struct Shown {
     std::string key;
@@ -30,3 +32,5 @@ struct RecordingUi : TareUi {
     return errors.size() == 1 ? errors[0].key : "<several>";
   }
 };
+
+}  // namespace kl

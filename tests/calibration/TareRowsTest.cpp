@@ -11,6 +11,8 @@
 #include "TareRows.h"
 #include "Unit_texts.h"
 
+namespace kl {
+
 namespace {
 
 using Cells = std::vector<std::array<std::string, 3>>;
@@ -471,3 +473,5 @@ TEST(TareMessages, ShippedLanguageFileTranslatesTheRefusals) {
 }
 
 }  // namespace
+
+}  // namespace kl
