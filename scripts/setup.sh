@@ -8,7 +8,9 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev
   xvfb xauth x11-apps imagemagick fonts-dejavu-core
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format
+  qt6-charts-dev libxlsxwriter-dev libfreexl-dev libminizip-dev
+  libreoffice-calc-nogui python3-openpyxl python3-xlrd
 )
 
 missing=()

@@ -117,13 +117,4 @@ void JobSearch(TCmdThread& t) {
   }
 }
 
-// A successful search leaves the window locked for the oscilloscope page's
-// entry job, which unlocks it at its end. Until that page reads the tuning
-// values and polls the echo, its entry only unlocks the window: without it a
-// technician who found a sensor could not press a button or change a page.
-void JobEnterScope(TCmdThread& t) {
-  t.View().SetBusy();
-  t.View().SetIdle();
-}
-
 }  // namespace kl

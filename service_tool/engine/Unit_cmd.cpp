@@ -7,21 +7,24 @@ JobTable DefaultJobTable() {
   t[JOB_PORT_OPEN] = {JobPortOpen, 0, 0};
   t[JOB_PORT_CLOSE] = {JobPortClose, 0, 0};
   t[JOB_SEARCH] = {JobSearch, 0, 0};
-  // The other jobs of the oscilloscope, settings and calibration pages keep their
-  // pauses and re-arm delays here even before their handlers exist, so that a
-  // chain posted by a page behaves the same once they are filled in.
   t[JOB_ENTER_SCOPE] = {JobEnterScope, kJobPauseMs, 0};
-  t[JOB_POLL_ECHO] = {nullptr, 0, kEchoRearmMs};
-  t[JOB_SET_AUTO] = {nullptr, kJobPauseMs, 0};
-  t[JOB_SET_FREQ] = {nullptr, kJobPauseMs, 0};
-  t[JOB_SET_FILTER] = {nullptr, kJobPauseMs, 0};
-  t[JOB_SET_KU] = {nullptr, kJobPauseMs, 0};
-  t[JOB_SET_ATTEN] = {nullptr, kJobPauseMs, 0};
-  t[JOB_SET_PULSE] = {nullptr, kJobPauseMs, 0};
-  t[JOB_SET_INTEGRATOR] = {nullptr, kJobPauseMs, 0};
-  t[JOB_AFC_SWEEP] = {nullptr, kJobPauseMs, 0};
-  t[JOB_DISPLAY_TEST] = {nullptr, 0, kSlowRearmMs};
-  t[JOB_LEVEL_POLL] = {nullptr, 0, kSlowRearmMs};
+  t[JOB_POLL_ECHO] = {JobPollEcho, 0, kEchoRearmMs};
+  t[JOB_SET_AUTO] = {JobSetAuto, kJobPauseMs, 0};
+  t[JOB_SET_FREQ] = {JobSetFreq, kJobPauseMs, 0};
+  t[JOB_SET_FILTER] = {JobSetFilter, kJobPauseMs, 0};
+  t[JOB_SET_KU] = {JobSetKu, kJobPauseMs, 0};
+  t[JOB_SET_ATTEN] = {JobSetAtten, kJobPauseMs, 0};
+  t[JOB_SET_PULSE] = {JobSetPulse, kJobPauseMs, 0};
+  t[JOB_SET_INTEGRATOR] = {JobSetIntegrator, kJobPauseMs, 0};
+  t[JOB_AFC_SWEEP] = {JobAfcSweep, kJobPauseMs, 0};
+  t[JOB_DISPLAY_TEST] = {JobDisplayTest, 0, kSlowRearmMs};
+  t[JOB_READ_SETTINGS] = {JobReadSettings, 0, 0};
+  t[JOB_WRITE_SETTINGS] = {JobWriteSettings, 0, 0};
+  t[JOB_READ_HUB] = {JobReadHub, 0, 0};
+  t[JOB_TARE_MODE] = {JobTareMode, 0, 0};
+  t[JOB_LEVEL_POLL] = {JobLevelPoll, 0, kSlowRearmMs};
+  t[JOB_SHOW_HUB] = {JobShowHub, 0, 0};
+  t[JOB_WRITE_HUB] = {JobWriteHub, 0, 0};
   return t;
 }
 
@@ -61,6 +64,19 @@ void TCmdThread::Terminate() {
 WindowOps& TCmdThread::View() { return Terminating() ? *silent_ : view_; }
 
 void TCmdThread::ShowStatusError(int32_t code) { View().ErrorBox(texts_.DeviceStatus(code)); }
+
+LinkResult Attempts(TCmdThread& t, int attempts, int pauseMs, const std::function<LinkResult()>& op,
+                    const std::function<void(LinkResult)>& afterEach) {
+  LinkResult r = LINK_NOT_DONE;
+  for (int i = 0; i < attempts; ++i) {
+    if (t.Terminating()) return LINK_NOT_DONE;
+    r = op();
+    if (afterEach) afterEach(r);
+    if (r == LINK_OK) return r;
+    if (pauseMs > 0 && !t.Pause(pauseMs)) return LINK_NOT_DONE;
+  }
+  return r;
+}
 
 int32_t TCmdThread::PeekSlot() {
   std::lock_guard<std::mutex> g(engineLock_);

@@ -165,6 +165,35 @@ bool IdentifyDevice(TCmdThread& t);
 void JobPortOpen(TCmdThread& t);
 void JobPortClose(TCmdThread& t);
 void JobSearch(TCmdThread& t);
+
+// Runs op up to `attempts` times and pauses pauseMs after every failed
+// attempt. Returns the last result, or LINK_NOT_DONE when the engine stops
+// meanwhile. afterEach (may be empty) sees every attempt's result.
+LinkResult Attempts(TCmdThread& t, int attempts, int pauseMs, const std::function<LinkResult()>& op,
+                    const std::function<void(LinkResult)>& afterEach = {});
+
+// --- oscilloscope and tuning page jobs (Scope.cpp) ---
 void JobEnterScope(TCmdThread& t);
+void JobPollEcho(TCmdThread& t);
+void JobSetAuto(TCmdThread& t);
+void JobSetFreq(TCmdThread& t);
+void JobSetFilter(TCmdThread& t);
+void JobSetKu(TCmdThread& t);
+void JobSetAtten(TCmdThread& t);
+void JobSetPulse(TCmdThread& t);
+void JobSetIntegrator(TCmdThread& t);
+void JobAfcSweep(TCmdThread& t);
+void JobDisplayTest(TCmdThread& t);
+
+// --- settings page jobs (Settings.cpp) ---
+void JobReadSettings(TCmdThread& t);
+void JobWriteSettings(TCmdThread& t);
+
+// --- calibration page jobs (Calibration.cpp) ---
+void JobReadHub(TCmdThread& t);
+void JobShowHub(TCmdThread& t);
+void JobTareMode(TCmdThread& t);
+void JobLevelPoll(TCmdThread& t);
+void JobWriteHub(TCmdThread& t);
 
 }  // namespace kl

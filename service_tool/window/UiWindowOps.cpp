@@ -1,5 +1,8 @@
 #include "UiWindowOps.h"
 
+#include "CalibrationPage.h"
+#include "ScopePage.h"
+#include "SettingsPage.h"
 #include "Unit_main.h"
 
 namespace kl {
@@ -45,42 +48,38 @@ void UiWindowOps::ReadOscillMode() {
   invoker_.Run([&] { form_.ReadOscillMode(); });
 }
 
-// The oscilloscope, settings and calibration pages fill these in; until their
-// controls exist the operations still run on the window's thread, so the
-// engine's hand-over order is the same as it will be.
 void UiWindowOps::ShowEcho() {
-  invoker_.Run([] {});
+  invoker_.Run([&] { form_.Scope().ShowEcho(); });
 }
 void UiWindowOps::ShowAutoStep1() {
-  invoker_.Run([] {});
+  invoker_.Run([&] { form_.Scope().ShowAutoStep1(); });
 }
 void UiWindowOps::ShowAutoStep2() {
-  invoker_.Run([] {});
+  invoker_.Run([&] { form_.Scope().ShowAutoStep2(); });
 }
 void UiWindowOps::ShowTuningParams() {
-  invoker_.Run([] {});
+  invoker_.Run([&] { form_.Scope().ShowTuningParams(); });
 }
 void UiWindowOps::AddAfcPoint() {
-  invoker_.Run([] {});
+  invoker_.Run([&] { form_.Scope().AddAfcPoint(); });
 }
 void UiWindowOps::BuildDisplayMask() {
-  invoker_.Run([] {});
+  invoker_.Run([&] { form_.Scope().BuildDisplayMask(); });
 }
 void UiWindowOps::FillSettingsPage() {
-  invoker_.Run([] {});
+  invoker_.Run([&] { form_.SettingsPg().FillSettingsPage(); });
 }
 void UiWindowOps::CollectSettingsPage() {
-  invoker_.Run([] {});
+  invoker_.Run([&] { form_.SettingsPg().CollectSettingsPage(); });
 }
 void UiWindowOps::ShowHubImage() {
-  invoker_.Run([] {});
+  invoker_.Run([&] { form_.Calibration().ShowHubImage(); });
 }
 void UiWindowOps::StoreHubImage() {
-  invoker_.Run([] {});
+  invoker_.Run([&] { form_.Calibration().StoreHubImage(); });
 }
-// The calibration window is not open yet in this program: nothing to show.
-void UiWindowOps::ShowLevel(int, bool) {
-  invoker_.Run([] {});
+void UiWindowOps::ShowLevel(int levelCode, bool noData) {
+  invoker_.Run([&] { form_.Calibration().ShowLevel(levelCode, noData); });
 }
 
 void UiWindowOps::Box(int icon, const char* name, const std::string& text, bool yesNo, bool* yes) {

@@ -20,7 +20,10 @@
 
 #include <cstdlib>
 
+#include "CalibrationPage.h"
 #include "Pictures.h"
+#include "ScopePage.h"
+#include "SettingsPage.h"
 #include "UiWindowOps.h"
 #include "Unit_logo.h"
 
@@ -134,18 +137,12 @@ void TForm1::BuildControls() {
   PcMain->setObjectName("PcMain");
   TsProgram = BuildProgramPage();
   PcMain->addTab(TsProgram, QString::fromUtf8("Программа"));
-  struct Page {
-    QWidget** page;
-    const char* name;
-    const char* caption;
-  } pages[] = {{&TsOscill, "TsOscill", "Осциллограф"},
-               {&TsTara, "TsTara", "Тарирование"},
-               {&TsSettings, "TsSettings", "Настройки"}};
-  for (const Page& p : pages) {
-    *p.page = new QWidget;
-    (*p.page)->setObjectName(p.name);
-    PcMain->addTab(*p.page, QString::fromUtf8(p.caption));
-  }
+  TsOscill = new ScopePage(*this);
+  PcMain->addTab(TsOscill, QString::fromUtf8("Осциллограф"));
+  TsTara = new CalibrationPage(*this);
+  PcMain->addTab(TsTara, QString::fromUtf8("Тарирование"));
+  TsSettings = new SettingsPage(*this);
+  PcMain->addTab(TsSettings, QString::fromUtf8("Настройки"));
   v->addWidget(PcMain, 1);
   setCentralWidget(central);
   connect(PcMain, &QTabWidget::currentChanged, this, &TForm1::OnPageChanged);
@@ -313,7 +310,10 @@ void TranslateControls(QWidget* window, std::span<const std::string_view> layout
   for (QObject* o : window->findChildren<QObject*>()) {
     const QString name = o->objectName();
     if (name.isEmpty() || InOtherWindow(o, window)) continue;
-    const TranslateAs how = TranslationFor(o->metaObject()->className(), IsTabPage(o), layoutClasses);
+    // A page of a page control is a tab page whatever class implements it.
+    const bool tabPage = IsTabPage(o);
+    const TranslateAs how =
+        TranslationFor(tabPage ? "QWidget" : o->metaObject()->className(), tabPage, layoutClasses);
     if (how == TranslateAs::None) continue;
     const auto value = lookup(name.toStdString());
     if (!value || value->empty()) continue;
@@ -380,29 +380,9 @@ void TForm1::LoadLanguage() {
 }
 
 void TForm1::RefillLists() {
-  struct ListFill {
-    const char* list;
-    const char* family;
-    int count;
-  } fills[] = {{"CmbBits", "str_cmb_bits", 2},
-               {"CmbHubMlPerBit", "str_cmb_MlPerBit", 5},
-               {"CmbFuelType", "str_cmb_FuelType", 4},
-               {"Cmb255Ans", "str_cmb_255Ans", 2},
-               {"CmbOscillMode", "str_cmb_OscillMode", 3},
-               {"CmbAtten", "str_cmb_Atten", 2}};
-  // The pages that own these lists build them; a list not built yet is skipped.
-  for (const ListFill& f : fills) {
-    auto* cmb = findChild<QComboBox*>(f.list);
-    if (!cmb) continue;
-    const QSignalBlocker block(cmb);
-    cmb->clear();
-    for (int i = 0; i < f.count; ++i) cmb->addItem(Q(texts_.List(f.family, i)));
-    cmb->setCurrentIndex(std::string_view(f.list) == "CmbOscillMode" ? 0 : -1);
-  }
-  for (auto [list, key] : {std::pair{"CmbKu", "str_cmb_Ku"}, std::pair{"CmbKuMax", "str_cmb_KuMax"}}) {
-    auto* cmb = findChild<QComboBox*>(list);
-    if (cmb && cmb->count() > 0) cmb->setItemText(cmb->count() - 1, Q(texts_.List(key)));
-  }
+  TsOscill->RefillLists();
+  TsTara->RefillLists();
+  TsSettings->RefillLists();
 }
 
 void TForm1::OnLangChanged(int index) {
@@ -519,31 +499,21 @@ void TForm1::SetNormalCursor() {
   QApplication::restoreOverrideCursor();
 }
 
-namespace {
-constexpr const char* kBusyControls[] = {
-    "EditHubVersion",    "CmbHubTankID",   "BtnHubTareSet",   "BtnHubTareTable", "EditHubTableLen",
-    "SpinHubTankHeight", "CmbHubMlPerBit", "BtnTanksImp",     "BtnTanksExp",     "BtnParamsWrite",
-    "BtnPortOpen",       "BtnPortClose",   "BtnSearchDevice", "PcMain"};
-}  // namespace
-
 void TForm1::SetBusy() {
-  for (const char* n : kBusyControls) {
-    if (auto* w = findChild<QWidget*>(n)) w->setEnabled(false);
-  }
+  for (QWidget* w : {static_cast<QWidget*>(BtnPortOpen), static_cast<QWidget*>(BtnPortClose),
+                     static_cast<QWidget*>(BtnSearchDevice), static_cast<QWidget*>(PcMain)})
+    w->setEnabled(false);
+  TsTara->SetBusy(true);
+  TsSettings->SetBusy(true);
   pageLock_ = true;
 }
 
 void TForm1::SetIdle() {
-  const int tank = records_.calibration.SelectedTankID;
-  for (const char* n : kBusyControls) {
-    auto* w = findChild<QWidget*>(n);
-    if (!w) continue;
-    const std::string_view name = n;
-    bool on = true;
-    if (name == "BtnHubTareTable" || name == "EditHubTableLen" || name == "CmbHubMlPerBit") on = tank != 0;
-    if (name == "SpinHubTankHeight") on = tank == 0 || tank == 1;
-    w->setEnabled(on);
-  }
+  TsTara->SetBusy(false);
+  TsSettings->SetBusy(false);
+  for (QWidget* w : {static_cast<QWidget*>(BtnPortOpen), static_cast<QWidget*>(BtnPortClose),
+                     static_cast<QWidget*>(BtnSearchDevice), static_cast<QWidget*>(PcMain)})
+    w->setEnabled(true);
   pageLock_ = false;
 }
 
@@ -569,34 +539,20 @@ void TForm1::AdoptNewAddress(int address) {
 }
 
 void TForm1::AdoptNewBaud() {
-  if (auto* cmb = findChild<QComboBox*>("CmbBaud2"); cmb && cmb->currentIndex() >= 0) {
-    records_.link.baud = ReadInteger(cmb->currentText().toStdString()).value_or(records_.link.baud);
-  }
+  if (const std::optional<int32_t> baud = TsSettings->ChosenBaud()) records_.link.baud = *baud;
   AdoptLinkSettings();
   // The command thread waits for this operation, so the link is ours here.
   UartOpen(link_, records_.link.port, records_.link.baud);
 }
 
 void TForm1::EnableReadouts(bool on) {
-  static constexpr const char* kReadouts[] = {
-      "EditAuth", "EditPos",  "EditFrame", "EditCorr",    "EditUncorr",    "EditMm",  "EditTemp", "LblAuth",
-      "LblPos",   "LblFrame", "LblCorr",   "LblUncorr",   "LblTemp",       "LblCurr", "LblSet",   "LblMax",
-      "LblKu",    "LblKuStr", "LblAtten",  "LblAttenStr", "CmbOscillMode", "CmbKu",   "CmbKuMax", "CmbAtten"};
-  for (const char* n : kReadouts) {
-    if (auto* w = findChild<QWidget*>(n)) w->setEnabled(on);
-  }
-  for (const char* n : {"LblDataInst", "TbDataInst"}) {
-    if (auto* w = findChild<QWidget*>(n)) w->setEnabled(!on);
-  }
-  // The sub-page lock of the oscilloscope page follows the same switch.
+  TsOscill->EnableReadouts(on);
+  // The page-change lock follows the read-outs: off while the sensor's own
+  // tuning or a display test runs.
   pageLock_ = !on;
-  if (auto* pulse = findChild<QTabWidget*>("PcPulse")) pulse->setProperty("subPageLock", !on);
 }
 
-void TForm1::ReadOscillMode() {
-  auto* cmb = findChild<QComboBox*>("CmbOscillMode");
-  records_.tuning.OscMode = cmb ? cmb->currentIndex() + 1 : 0;
-}
+void TForm1::ReadOscillMode() { TsOscill->ReadOscillMode(); }
 
 QMessageBox* TForm1::ShowBox(QMessageBox::Icon icon, const QString& objectName, const std::string& text,
                              QMessageBox::StandardButtons buttons,
@@ -666,12 +622,6 @@ void TForm1::UpdateLogoFit() {
 void TForm1::resizeEvent(QResizeEvent* e) {
   QMainWindow::resizeEvent(e);
   UpdateLogoFit();
-  auto* chart = findChild<QWidget*>("Chart1");
-  auto* pulse = findChild<QWidget*>("PcPulse");
-  if (chart && pulse && chart->parentWidget() && !chart->parentWidget()->layout()) {
-    const ChartPlace p = ChartPlaceFor(centralWidget()->height(), pulse->y(), pulse->height());
-    chart->setGeometry(chart->x(), p.top, chart->width(), std::max(0, p.height));
-  }
 }
 
 }  // namespace kl

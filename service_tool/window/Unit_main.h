@@ -33,6 +33,9 @@ namespace kl {
 
 class TForm_Logo;
 class UiWindowOps;
+class ScopePage;
+class SettingsPage;
+class CalibrationPage;
 
 // A picture strip. Its own class, so the language file never renames it.
 class ImagePanel : public QLabel {
@@ -88,6 +91,9 @@ class TForm1 : public QMainWindow {
   std::string LanguageFilePath() const;
   bool PageChangeLocked() const { return pageLock_; }
   TForm_Logo* Splash() const { return splash_; }
+  ScopePage& Scope() const { return *TsOscill; }
+  SettingsPage& SettingsPg() const { return *TsSettings; }
+  CalibrationPage& Calibration() const { return *TsTara; }
   int SplashTicksWhenShown() const { return splashTicksWhenShown_; }
 
   void PostJob(int code);
@@ -168,9 +174,9 @@ class TForm1 : public QMainWindow {
   ImagePanel* ImgLogoShort = nullptr;
   QTabWidget* PcMain = nullptr;
   QWidget* TsProgram = nullptr;
-  QWidget* TsOscill = nullptr;
-  QWidget* TsTara = nullptr;
-  QWidget* TsSettings = nullptr;
+  ScopePage* TsOscill = nullptr;
+  CalibrationPage* TsTara = nullptr;
+  SettingsPage* TsSettings = nullptr;
   QGroupBox* GbCom = nullptr;
   QLabel* LblCom = nullptr;
   QComboBox* CmbCom = nullptr;
