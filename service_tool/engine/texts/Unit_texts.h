@@ -57,8 +57,10 @@ enum class Msg : int {
   RowLevelOutOfRange,  // msg_row_level_out_of_range (%1)
   RowLitrOutOfRange,   // msg_row_litr_out_of_range (%1)
   RowMmNotWhole,       // msg_row_mm_not_whole (%1)
+  // The calculator: a dimension that does not read as a number ("%1").
+  NotANumber,  // msg_not_a_number (%1)
 };
-inline constexpr std::size_t kMessageCount = 23;
+inline constexpr std::size_t kMessageCount = 24;
 
 // Port status index as shown in the status bar.
 inline constexpr int kPortOpened = 0;
