@@ -198,6 +198,14 @@ TTTCalc::TTTCalc(QWidget* parent, std::string languageFile, const NumberLocale& 
   resize(760, 560);
 }
 
+TTTCalc::~TTTCalc() {
+  // Deleting the controls (a tab page going away changes the current tab)
+  // must not recompute a window whose members are already gone, and the grid
+  // must go while the rows it shows still exist.
+  for (QObject* c : findChildren<QObject*>()) c->disconnect(this);
+  delete sg_tare1;
+}
+
 void TTTCalc::BuildControls() {
   auto* root = new QHBoxLayout(this);
   root->setContentsMargins(5, 5, 5, 5);
@@ -242,13 +250,25 @@ void TTTCalc::BuildControls() {
     s->setObjectName(name);
     s->setRange(min, max);
     s->setValue(pos);
-    s->setFixedWidth(110);
     return s;
   };
   auto addRow = [](QGridLayout* g, QWidget* l, QWidget* w) {
     const int r = g->rowCount();
     g->addWidget(l, r, 0);
     g->addWidget(w, r, 1, Qt::AlignLeft);
+  };
+  // The scroll bars take the width the edits leave, across both columns,
+  // aligned with each other.
+  auto addBarRows = [](QGridLayout* g, std::initializer_list<std::pair<QLabel*, QScrollBar*>> bars) {
+    auto* inner = new QGridLayout;
+    inner->setColumnStretch(1, 1);
+    for (const auto& [l, s] : bars) {
+      l->setWordWrap(false);
+      const int r = inner->rowCount();
+      inner->addWidget(l, r, 0);
+      inner->addWidget(s, r, 1);
+    }
+    g->addLayout(inner, g->rowCount(), 0, 1, 2);
   };
 
   TTC_TorParamSheet = new QWidget;
@@ -275,8 +295,7 @@ void TTTCalc::BuildControls() {
     addRow(g, TTC_Label2, Edit2);
     addRow(g, TTC_Label3, Edit3);
     addRow(g, TTC_Label4, Edit4);
-    addRow(g, TTC_Label5, ScrollBar1);
-    addRow(g, TTC_Label6, ScrollBar2);
+    addBarRows(g, {{TTC_Label5, ScrollBar1}, {TTC_Label6, ScrollBar2}});
     addRow(g, TTC_Label7, Edit5);
     g->setRowStretch(g->rowCount(), 1);
   }

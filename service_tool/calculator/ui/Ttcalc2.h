@@ -71,6 +71,7 @@ class TTTCalc : public QDialog {
   // The table is written in `locale`, the notation the calibration rows are
   // read in; the texts come from the language file (missing: built-in).
   TTTCalc(QWidget* parent, std::string languageFile, const NumberLocale& locale);
+  ~TTTCalc() override;
 
   // The computed table as the grid shows it (one empty row when there is none).
   const TareRows& Table() const { return grid_; }
