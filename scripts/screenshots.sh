@@ -7,6 +7,7 @@
 #                      a search that finds the sensor at 38400 bit/s, address 5,
 #                      on COM15
 #   en-1-program.png   the program page with English chosen in the language file
+#   calc-*.png         the tank calculator, both pages, Russian and English
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 out=${1:?usage: screenshots.sh <folder> [build-dir]}
@@ -66,3 +67,8 @@ kill "$app" 2>/dev/null || true
 mkdir -p "$work/lang"
 sed 's/^SELECTED=.*/SELECTED=English/' "$bin/KL31_Install_Service.lng" > "$work/lang/KL31_Install_Service.lng"
 KL31_LANG_DIR="$work/lang" "$bin/KL_Install_snapshots" --prefix en- "$out"
+
+# The tank calculator: both pages in both languages, and a dimension hovered.
+if [ -x "$bin/calculator_snapshots" ]; then
+  "$bin/calculator_snapshots" "$out" && echo "saved $out/calc-*.png"
+fi
