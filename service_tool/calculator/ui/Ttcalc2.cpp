@@ -228,7 +228,7 @@ void TTTCalc::BuildControls() {
     l->setWordWrap(true);
     return l;
   };
-  auto digits = [this](QWidget* page, const char* name, const char* text, int maxLength) {
+  auto digits = [](QWidget* page, const char* name, const char* text, int maxLength) {
     auto* e = new QLineEdit(QString::fromUtf8(text), page);
     e->setObjectName(name);
     if (maxLength > 0) e->setMaxLength(maxLength);
