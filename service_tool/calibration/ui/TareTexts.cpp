@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMenu>
 #include <QWidget>
 
 #include "ConfigFiles.h"
@@ -16,10 +17,10 @@ namespace {
 QString Q(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
 // The window an object belongs to: its own window for a widget, the widget's
-// for an action.
+// for an action; a pop-up menu belongs to the window it pops up over.
 const QWidget* OwnerWindow(const QObject* o) {
   for (; o; o = o->parent())
-    if (o->isWidgetType()) return static_cast<const QWidget*>(o)->window();
+    if (o->isWidgetType() && !qobject_cast<const QMenu*>(o)) return static_cast<const QWidget*>(o)->window();
   return nullptr;
 }
 
