@@ -412,8 +412,10 @@ void TForm_Tare1::Redraw() {
     maxLitres = std::max(maxLitres, *litres);
   }
   curve_->replace(points);
-  axisMm_->setRange(0, maxMm > 0 ? maxMm * 1.05 : 1.0);
-  axisLitres_->setRange(0, maxLitres > 0 ? maxLitres * 1.05 : 1.0);
+  axisMm_->setRange(0, maxMm > 0 ? maxMm : 1.0);
+  axisLitres_->setRange(0, maxLitres > 0 ? maxLitres : 1.0);
+  axisMm_->applyNiceNumbers();
+  axisLitres_->applyNiceNumbers();
 }
 
 void TForm_Tare1::keyPressEvent(QKeyEvent* e) {
