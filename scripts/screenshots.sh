@@ -7,6 +7,8 @@
 #                      a search that finds the sensor at 38400 bit/s, address 5,
 #                      on COM15
 #   en-1-program.png   the program page with English chosen in the language file
+#   ru-tare-window.png, en-tare-window.png, ...-tare-add.png  the calibration
+#                      table window and its add-point dialog
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 out=${1:?usage: screenshots.sh <folder> [build-dir]}
@@ -66,3 +68,10 @@ kill "$app" 2>/dev/null || true
 mkdir -p "$work/lang"
 sed 's/^SELECTED=.*/SELECTED=English/' "$bin/KL31_Install_Service.lng" > "$work/lang/KL31_Install_Service.lng"
 KL31_LANG_DIR="$work/lang" "$bin/KL_Install_snapshots" --prefix en- "$out"
+
+# The calibration table window with a filled table, the gauge and the curve,
+# in Russian and in English.
+if [ -x "$bin/KL_Tare_snapshot" ]; then
+  "$bin/KL_Tare_snapshot" "$out" "$bin/KL31_Install_Service.lng" ru-
+  "$bin/KL_Tare_snapshot" "$out" "$work/lang/KL31_Install_Service.lng" en-
+fi

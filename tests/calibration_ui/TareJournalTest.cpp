@@ -46,7 +46,8 @@ TEST(TareJournal, DamagedFilesAreRefused) {
       {"empty", ""},
       {"truncated", good.substr(0, good.size() / 2)},
       {"no line end after the sum", good.substr(0, good.size() - 1)},
-      {"a digit changed", [&] {
+      {"a digit changed",
+       [&] {
          std::string s = good;
          s[s.find("120")] = '7';
          return s;
@@ -55,12 +56,11 @@ TEST(TareJournal, DamagedFilesAreRefused) {
       {"too large", good + std::string(kTareJournalMaxBytes, 'x')},
   };
   for (const auto& [what, bytes] : bad) EXPECT_FALSE(TareJournalDecode(bytes, {})) << what;
-
 }
 
 TEST(TareJournal, SaveLoadRemoveInAFolder) {
-  const std::filesystem::path dir = std::filesystem::temp_directory_path() /
-                                    ("tare_journal_" + std::to_string(::getpid()));
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("tare_journal_" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
   const TareRows in = Rows({{"10.0", "120"}});
   EXPECT_FALSE(TareJournalLoad(dir.string(), {}));

@@ -68,8 +68,8 @@ Points Shown(const TForm_Tare1& w) {
   Points out;
   const TareRows& r = w.Rows();
   for (int i = 1; i <= TareRowCount(r); ++i) {
-    EXPECT_EQ(TareText(r, TareColNumber, i), TareText(r, TareColLitres, i).empty() ? TareText(r, 0, i)
-                                                                                    : std::to_string(i));
+    EXPECT_EQ(TareText(r, TareColNumber, i),
+              TareText(r, TareColLitres, i).empty() ? TareText(r, 0, i) : std::to_string(i));
     out.emplace_back(TareText(r, TareColLitres, i), TareText(r, TareColMm, i));
   }
   // The grid shows the rows the rules hold.
@@ -87,7 +87,8 @@ class TareWindow : public ::testing::Test {
     table_ = std::make_unique<TankTable>();
   }
   void TearDown() override {
-    while (!VisibleBoxes().empty()) Answer(VisibleBoxes()[0]->buttons().size() > 1 ? QMessageBox::No : QMessageBox::Ok);
+    while (!VisibleBoxes().empty())
+      Answer(VisibleBoxes()[0]->buttons().size() > 1 ? QMessageBox::No : QMessageBox::Ok);
     if (w_) w_->close();
     Flush();
   }
@@ -95,7 +96,8 @@ class TareWindow : public ::testing::Test {
   void SetTable(const Points& pts) {
     table_->TableLen = static_cast<std::uint16_t>(pts.size());
     for (std::size_t i = 0; i < pts.size(); ++i)
-      table_->Points[i] = {static_cast<std::uint16_t>(std::stoi(pts[i].second) * 10), std::stof(pts[i].first)};
+      table_->Points[i] = {static_cast<std::uint16_t>(std::stoi(pts[i].second) * 10),
+                           std::stof(pts[i].first)};
   }
 
   TForm_Tare1* Open(bool readOnly = false, std::string languageFile = {}) {
@@ -188,8 +190,11 @@ TEST_F(TareWindow, GaugeShowsTheLevelAndKeepsTheBarOnTheBottom) {
     bool noData;
     const char* text;
     int bar;
-  } cases[] = {{6500, false, "650", 32}, {65535, false, "6554", 327}, {0, true, "No Data", 0},
-               {70000, false, "6554", 327}, {-5, false, "0", 0}};
+  } cases[] = {{6500, false, "650", 32},
+               {65535, false, "6554", 327},
+               {0, true, "No Data", 0},
+               {70000, false, "6554", 327},
+               {-5, false, "0", 0}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.code);
     TareWindowShowLevel(w_, c.code, c.noData);
@@ -383,15 +388,36 @@ TEST_F(TareWindow, LanguageFileRenamesEverythingButTheTopMark) {
   // Every key of the window and the dialog has a text in both languages.
   const auto f = LanguageFile::Load(std::string(KL_RESOURCES_DIR) + "/" + kLanguageFileName);
   ASSERT_TRUE(f);
-  std::vector<std::string> keys = {"Form_Tare1", "sg_tare_column0", "sg_tare_column1", "sg_tare_column2",
-                                   "lbl_accuracy", "lbl_portion", "lbl_fuel", "lbl_max", "lbl_min", "btn_add",
-                                   "btn_calc_by_geometry", "btn_OK", "btn_Cancel", "gb_tare", "gb_table1",
-                                   "gb_level1", "Menu_Add", "Menu_Rem", "Menu_Excel_Imp", "Menu_Excel_Exp",
-                                   "Form_Add", "lbl_litr", "lbl_code", "btn_exit",
-                                   std::string(kAddLitrMessage.key), std::string(kJournalRestoreMessage.key)};
+  std::vector<std::string> keys = {"Form_Tare1",
+                                   "sg_tare_column0",
+                                   "sg_tare_column1",
+                                   "sg_tare_column2",
+                                   "lbl_accuracy",
+                                   "lbl_portion",
+                                   "lbl_fuel",
+                                   "lbl_max",
+                                   "lbl_min",
+                                   "btn_add",
+                                   "btn_calc_by_geometry",
+                                   "btn_OK",
+                                   "btn_Cancel",
+                                   "gb_tare",
+                                   "gb_table1",
+                                   "gb_level1",
+                                   "Menu_Add",
+                                   "Menu_Rem",
+                                   "Menu_Excel_Imp",
+                                   "Menu_Excel_Exp",
+                                   "Form_Add",
+                                   "lbl_litr",
+                                   "lbl_code",
+                                   "btn_exit",
+                                   std::string(kAddLitrMessage.key),
+                                   std::string(kJournalRestoreMessage.key)};
   for (const TareMessage& m : TareWindowMessages()) keys.emplace_back(m.key);
   for (const std::string& k : keys)
-    for (const char* lang : {"Русский", "English"}) EXPECT_FALSE(f->doc.GetString(lang, k, "").empty()) << lang << k;
+    for (const char* lang : {"Русский", "English"})
+      EXPECT_FALSE(f->doc.GetString(lang, k, "").empty()) << lang << k;
   EXPECT_EQ(f->doc.GetString("Русский", kAddLitrMessage.key, ""), kAddLitrMessage.text);
   EXPECT_EQ(f->doc.GetString("Русский", kJournalRestoreMessage.key, ""), kJournalRestoreMessage.text);
 }
@@ -413,8 +439,7 @@ int JournalChild(const std::string& folder) {
 
 TEST_F(TareWindow, JournalSurvivesAKilledProcessAndOkRemovesIt) {
   QProcess child;
-  child.start(QCoreApplication::applicationFilePath(),
-              {"--journal-child", QString::fromStdString(Folder())});
+  child.start(QCoreApplication::applicationFilePath(), {"--journal-child", QString::fromStdString(Folder())});
   ASSERT_TRUE(child.waitForStarted(60000));
   QByteArray out;
   for (int i = 0; i < 120 && !out.contains('\n'); ++i) {

@@ -17,7 +17,7 @@ inline constexpr int kTareGaugeBoxHeight = 328;
 inline constexpr const char* kTareNoData = "No Data";
 
 struct TareGaugeReading {
-  std::string text;  // whole millimetres, or "No Data"
+  std::string text;   // whole millimetres, or "No Data"
   int barHeight = 0;  // pixels
 };
 

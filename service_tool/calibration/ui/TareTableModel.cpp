@@ -16,8 +16,8 @@ bool TareTableModel::InsertPoint(float litres, int mm, TareUi& ui) {
   return true;
 }
 
-bool TareTableModel::AddPortion(std::string_view level, std::string_view sensitivity, std::string_view portion,
-                                TareUi& ui) {
+bool TareTableModel::AddPortion(std::string_view level, std::string_view sensitivity,
+                                std::string_view portion, TareUi& ui) {
   TareRows next = rows_;
   if (!TareAddPortion(next, level, sensitivity, portion, ui)) return false;
   Replace(std::move(next));
@@ -53,7 +53,8 @@ int TareTableModel::columnCount(const QModelIndex& parent) const { return parent
 
 QVariant TareTableModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid()) return {};
-  if (role == Qt::DisplayRole) return QString::fromStdString(TareText(rows_, index.column(), index.row() + 1));
+  if (role == Qt::DisplayRole)
+    return QString::fromStdString(TareText(rows_, index.column(), index.row() + 1));
   if (role == Qt::TextAlignmentRole) return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
   return {};
 }

@@ -68,8 +68,8 @@ void TareTranslateControls(QWidget* window, const SectionLookup& lookup) {
   }
 }
 
-QMessageBox* ShowTareBox(QWidget* parent, QMessageBox::Icon icon, const QString& objectName, const QString& text,
-                         QMessageBox::StandardButtons buttons,
+QMessageBox* ShowTareBox(QWidget* parent, QMessageBox::Icon icon, const QString& objectName,
+                         const QString& text, QMessageBox::StandardButtons buttons,
                          std::function<void(QMessageBox::StandardButton)> onClosed) {
   auto* box = new QMessageBox(icon, parent->window()->windowTitle(), text, buttons, parent);
   box->setObjectName(objectName);
@@ -84,7 +84,8 @@ QMessageBox* ShowTareBox(QWidget* parent, QMessageBox::Icon icon, const QString&
 }
 
 void TareBoxUi::ShowError(std::string_view key, int row) {
-  ShowTareBox(parent_, QMessageBox::Critical, "ErrorBox", Q(TareMessageFor(lookup_, key, row)), QMessageBox::Ok);
+  ShowTareBox(parent_, QMessageBox::Critical, "ErrorBox", Q(TareMessageFor(lookup_, key, row)),
+              QMessageBox::Ok);
 }
 
 bool TareBoxUi::AskYesNo(std::string_view key) {

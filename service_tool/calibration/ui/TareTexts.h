@@ -43,8 +43,8 @@ void TareTranslateControls(QWidget* window, const SectionLookup& lookup);
 
 // A message box over parent, modal to the program but shown without a nested
 // event loop: it returns at once and onClosed gets the button pressed.
-QMessageBox* ShowTareBox(QWidget* parent, QMessageBox::Icon icon, const QString& objectName, const QString& text,
-                         QMessageBox::StandardButtons buttons,
+QMessageBox* ShowTareBox(QWidget* parent, QMessageBox::Icon icon, const QString& objectName,
+                         const QString& text, QMessageBox::StandardButtons buttons,
                          std::function<void(QMessageBox::StandardButton)> onClosed = nullptr);
 
 // The rules' error boxes over a window. Questions cannot be answered while

@@ -10,7 +10,8 @@
 
 namespace kl {
 
-TForm_Add::TForm_Add(QWidget* parent, const SectionLookup& lookup, const NumberLocale& locale, InsertFn insert)
+TForm_Add::TForm_Add(QWidget* parent, const SectionLookup& lookup, const NumberLocale& locale,
+                     InsertFn insert)
     : QDialog(parent), lookup_(lookup), locale_(locale), insert_(std::move(insert)) {
   setObjectName("Form_Add");
   lbl_litr = new QLabel("Литры:", this);

@@ -108,7 +108,8 @@ TForm_Tare1::TForm_Tare1(QWidget* parent, TankTable& table, bool readOnly, const
 
   // The table.
   gb_table1 = Named(new QGroupBox("Таблица", this), "gb_table1");
-  btn_calc_by_geometry = Named(new QPushButton("Рассчитать по геометрии баллона", gb_table1), "btn_calc_by_geometry");
+  btn_calc_by_geometry =
+      Named(new QPushButton("Рассчитать по геометрии баллона", gb_table1), "btn_calc_by_geometry");
   spd_imp = Named(new QToolButton(gb_table1), "spd_imp");
   spd_exp = Named(new QToolButton(gb_table1), "spd_exp");
   spd_add = Named(new QToolButton(gb_table1), "spd_add");
@@ -270,7 +271,8 @@ void TForm_Tare1::OfferJournal() {
   std::optional<TareRows> saved = TareJournalLoad(options_.journalFolder, model_->rows().locale);
   if (!saved || !TareJournalWorthOffering(*saved, model_->rows())) return;
   const int count = TareRowCount(*saved);
-  ShowTareBox(this, QMessageBox::Question, "QuestionBox", Q(TareMessageFor(lookup_, kJournalRestoreMessage.key, count)),
+  ShowTareBox(this, QMessageBox::Question, "QuestionBox",
+              Q(TareMessageFor(lookup_, kJournalRestoreMessage.key, count)),
               QMessageBox::Yes | QMessageBox::No,
               [this, rows = std::move(*saved)](QMessageBox::StandardButton b) {
                 // No keeps the file until the rows change, so a slip of the
@@ -323,8 +325,9 @@ void TForm_Tare1::btn_OKClick() {
 }
 
 void TForm_Tare1::Menu_AddClick() {
-  auto* add = new TForm_Add(this, lookup_, model_->rows().locale,
-                            [this](float litres, int mm, TareUi& ui) { return model_->InsertPoint(litres, mm, ui); });
+  auto* add = new TForm_Add(this, lookup_, model_->rows().locale, [this](float litres, int mm, TareUi& ui) {
+    return model_->InsertPoint(litres, mm, ui);
+  });
   add->setAttribute(Qt::WA_DeleteOnClose);
   add->setWindowModality(Qt::ApplicationModal);
   add->show();
@@ -385,8 +388,8 @@ void TForm_Tare1::Menu_Excel_ExpClick() {
 
 void TForm_Tare1::ShowXlsResult(bool ok, const std::string& text) {
   if (text.empty()) return;
-  ShowTareBox(this, ok ? QMessageBox::Information : QMessageBox::Critical, ok ? "InfoBox" : "ErrorBox", Q(text),
-              QMessageBox::Ok);
+  ShowTareBox(this, ok ? QMessageBox::Information : QMessageBox::Critical, ok ? "InfoBox" : "ErrorBox",
+              Q(text), QMessageBox::Ok);
 }
 
 void TForm_Tare1::btn_calc_by_geometryClick() {
@@ -428,8 +431,8 @@ void TForm_Tare1::keyPressEvent(QKeyEvent* e) {
   QDialog::keyPressEvent(e);
 }
 
-TForm_Tare1* OpenTareWindow(QWidget* parent, TankTable& table, bool readOnly, const TareWindowOptions& options,
-                            std::function<void(bool ok)> onClosed) {
+TForm_Tare1* OpenTareWindow(QWidget* parent, TankTable& table, bool readOnly,
+                            const TareWindowOptions& options, std::function<void(bool ok)> onClosed) {
   auto* w = new TForm_Tare1(parent, table, readOnly, options);
   w->setAttribute(Qt::WA_DeleteOnClose);
   w->setWindowModality(Qt::ApplicationModal);

@@ -70,6 +70,7 @@ int main(int argc, char** argv) {
   bool ok = Save(w, QDir(folder).filePath(prefix + "tare-window.png"));
   w->spd_add->click();
   Settle(300);
-  if (auto* add = w->findChild<kl::TForm_Add*>()) ok = Save(add, QDir(folder).filePath(prefix + "tare-add.png")) && ok;
+  if (auto* add = w->findChild<kl::TForm_Add*>())
+    ok = Save(add, QDir(folder).filePath(prefix + "tare-add.png")) && ok;
   return ok ? 0 : 1;
 }
