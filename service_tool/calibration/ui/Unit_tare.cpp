@@ -10,6 +10,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QShowEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLineSeries>
@@ -261,7 +262,15 @@ void TForm_Tare1::FormShow() {
   model_->Load(table_);
   btn_OK->setEnabled(!readOnly_);
   Redraw();
-  OfferJournal();
+}
+
+void TForm_Tare1::showEvent(QShowEvent* e) {
+  QDialog::showEvent(e);
+  // The question stands over the window, so it waits until the window is up.
+  if (!offered_) {
+    offered_ = true;
+    OfferJournal();
+  }
 }
 
 void TForm_Tare1::OfferJournal() {

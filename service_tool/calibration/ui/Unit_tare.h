@@ -89,6 +89,7 @@ class TForm_Tare1 : public QDialog {
 
  protected:
   void keyPressEvent(QKeyEvent* e) override;
+  void showEvent(QShowEvent* e) override;
 
  private:
   void FormShow();
@@ -113,6 +114,7 @@ class TForm_Tare1 : public QDialog {
   QValueAxis* axisMm_ = nullptr;
   QValueAxis* axisLitres_ = nullptr;
   int barHeight_ = -1;
+  bool offered_ = false;
 };
 
 }  // namespace kl
