@@ -7,8 +7,8 @@
 #                      a search that finds the sensor at 38400 bit/s, address 5,
 #                      on COM15
 #   en-1-program.png   the program page with English chosen in the language file
-#   ru-tare-window.png, en-tare-window.png, ...-tare-add.png  the calibration
-#                      table window and its add-point dialog
+#   ru-tare-*.png, en-tare-*.png  the calibration table window, its add-point
+#                      dialog and the offer of an unfinished calibration
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 out=${1:?usage: screenshots.sh <folder> [build-dir]}

@@ -210,6 +210,21 @@ TEST_F(TareWindow, GaugeShowsTheLevelAndKeepsTheBarOnTheBottom) {
   EXPECT_EQ(w_->lbl_max->text(), "6500");
 }
 
+TEST_F(TareWindow, RussianNotationReadsAndWritesWithAComma) {
+  QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+  SetTable({{"10.5", "120"}});
+  Open();
+  EXPECT_EQ(Shown(*w_), (Points{{"10,5", "120"}}));
+  EXPECT_EQ(Press(150, "1", "1.5"), BuiltinMessage("msg_fuel_portion_wrong"));
+  EXPECT_EQ(Press(150, "1", "1,5"), "");
+  EXPECT_EQ(Shown(*w_), (Points{{"10,5", "120"}, {"12,0", "150"}}));
+  w_->btn_OK->click();
+  Flush();
+  QLocale::setDefault(QLocale::c());
+  EXPECT_EQ(table_->TableLen, 2);
+  EXPECT_EQ(table_->Points[1].Litres, 12.0f);
+}
+
 TEST(TareGauge, RuleWithoutWidgets) {
   EXPECT_EQ(TareGaugeFor(6500, false)->barHeight, 32);
   EXPECT_EQ(TareGaugeFor(199, false)->barHeight, 0);

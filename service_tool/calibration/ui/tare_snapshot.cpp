@@ -1,12 +1,13 @@
 // KL_Tare_snapshot: the calibration table window with a filled table, a level
-// on the gauge and the curve beside the grid, saved as a PNG (with the add-
-// point dialog over it in a second picture). scripts/screenshots.sh runs it
-// under a virtual display to look at the window in both languages.
+// on the gauge and the curve beside the grid, saved as a PNG; two more show
+// the add-point dialog and the offer of an unfinished calibration.
+// scripts/screenshots.sh runs it under a virtual display, once per language.
 //
 //   KL_Tare_snapshot <folder> [language file] [prefix]
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QMessageBox>
 #include <QThread>
 #include <QToolButton>
 
@@ -14,6 +15,8 @@
 #include <cstdio>
 #include <memory>
 
+#include "TareJournal.h"
+#include "TareJournal.h"
 #include "Unit_add.h"
 #include "Unit_tare.h"
 
@@ -70,7 +73,26 @@ int main(int argc, char** argv) {
   bool ok = Save(w, QDir(folder).filePath(prefix + "tare-window.png"));
   w->spd_add->click();
   Settle(300);
-  if (auto* add = w->findChild<kl::TForm_Add*>())
+  if (auto* add = w->findChild<kl::TForm_Add*>()) {
     ok = Save(add, QDir(folder).filePath(prefix + "tare-add.png")) && ok;
+    add->close();
+  }
+
+  // The offer of an unfinished calibration, from a journal in a folder of
+  // its own.
+  const QString journal = QDir(folder).filePath(prefix + "journal");
+  QDir().mkpath(journal);
+  const kl::TareRows rows = w->Rows();
+  w->close();
+  Settle(100);
+  ok = kl::TareJournalSave(journal.toStdString(), rows) && ok;
+  table->TableLen = 0;
+  w = kl::OpenTareWindow(nullptr, *table, false, {language, journal.toStdString()}, nullptr);
+  w->resize(900, 560);
+  Settle(400);
+  auto* box = w->findChild<QMessageBox*>("QuestionBox");
+  ok = box && Save(box, QDir(folder).filePath(prefix + "tare-journal.png")) && ok;
+  kl::TareJournalRemove(journal.toStdString());
+  QDir().rmdir(journal);
   return ok ? 0 : 1;
 }
