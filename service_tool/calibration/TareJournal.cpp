@@ -199,9 +199,13 @@ bool TareJournalSave(const std::string& folder, const TareRows& rows, std::strin
 std::optional<TareRows> TareJournalLoad(const std::string& folder, const NumberLocale& current) {
   std::ifstream in(TareJournalPath(folder), std::ios::binary);
   if (!in) return std::nullopt;
-  std::string bytes(kTareJournalMaxBytes + 1, '\0');
-  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  bytes.resize(static_cast<std::size_t>(in.gcount()));
+  std::string bytes;
+  char chunk[16384];
+  while (bytes.size() <= kTareJournalMaxBytes) {
+    in.read(chunk, sizeof chunk);
+    if (in.gcount() <= 0) break;
+    bytes.append(chunk, static_cast<std::size_t>(in.gcount()));
+  }
   return TareJournalDecode(bytes, current);
 }
 
