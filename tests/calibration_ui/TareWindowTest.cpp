@@ -6,6 +6,10 @@
 
 #include <QAbstractItemModel>
 #include <QApplication>
+#include <QChart>
+#include <QChartView>
+#include <QKeyEvent>
+#include <QXYSeries>
 #include <QFileDialog>
 #include <QFrame>
 #include <QItemSelectionModel>
@@ -223,6 +227,34 @@ TEST_F(TareWindow, RussianNotationReadsAndWritesWithAComma) {
   QLocale::setDefault(QLocale::c());
   EXPECT_EQ(table_->TableLen, 2);
   EXPECT_EQ(table_->Points[1].Litres, 12.0f);
+}
+
+TEST_F(TareWindow, GridPlotAndKeysAsATechnicianMeetsThem) {
+  SetTable({{"10.0", "120"}});
+  Open();
+  // Whole rows, ranges of them, and no typing into a cell.
+  EXPECT_EQ(w_->sg_tare1->selectionBehavior(), QAbstractItemView::SelectRows);
+  EXPECT_EQ(w_->sg_tare1->editTriggers(), QAbstractItemView::NoEditTriggers);
+  EXPECT_FALSE(w_->sg_tare1->model()->flags(w_->sg_tare1->model()->index(0, 1)) & Qt::ItemIsEditable);
+  EXPECT_EQ(w_->sg_tare1->model()->headerData(0, Qt::Horizontal).toString(), "№");
+
+  // The curve follows every change of the rows.
+  auto* curve = qobject_cast<QXYSeries*>(w_->chart_tare->chart()->series().value(0));
+  ASSERT_TRUE(curve);
+  EXPECT_EQ(curve->count(), 1);
+  EXPECT_EQ(Press(200, "1", "10"), "");
+  ASSERT_EQ(curve->count(), 2);
+  EXPECT_EQ(curve->at(1), QPointF(200, 20));
+  w_->sg_tare1->selectRow(0);
+  w_->Menu_Rem->trigger();
+  EXPECT_EQ(curve->count(), 1);
+
+  // Escape does not throw the rows away.
+  QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+  QCoreApplication::sendEvent(w_->edit_portion, &esc);
+  Flush();
+  EXPECT_TRUE(w_ && w_->isVisible());
+  EXPECT_FALSE(closed_);
 }
 
 TEST(TareGauge, RuleWithoutWidgets) {
