@@ -386,6 +386,8 @@ void TForm_Tare1::Menu_Excel_ExpClick() {
   d->setObjectName("ExportDialog");
   d->setFileMode(QFileDialog::AnyFile);
   d->setAcceptMode(QFileDialog::AcceptSave);
+  // A name typed without an extension still gets a workbook.
+  d->setDefaultSuffix("xlsx");
   d->setAttribute(Qt::WA_DeleteOnClose);
   d->setWindowModality(Qt::ApplicationModal);
   connect(d, &QFileDialog::fileSelected, this, [this](const QString& file) {
