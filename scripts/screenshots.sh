@@ -8,6 +8,8 @@
 #                      on COM15
 #   en-1-program.png   the program page with English chosen in the language file
 #   calc-*.png         the tank calculator, both pages, Russian and English
+#   ru-tare-*.png, en-tare-*.png  the calibration table window, its add-point
+#                      dialog and the offer of an unfinished calibration
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 out=${1:?usage: screenshots.sh <folder> [build-dir]}
@@ -71,4 +73,11 @@ KL31_LANG_DIR="$work/lang" "$bin/KL_Install_snapshots" --prefix en- "$out"
 # The tank calculator: both pages in both languages, and a dimension hovered.
 if [ -x "$bin/calculator_snapshots" ]; then
   "$bin/calculator_snapshots" "$out" && echo "saved $out/calc-*.png"
+fi
+
+# The calibration table window with a filled table, the gauge and the curve,
+# in Russian and in English.
+if [ -x "$bin/KL_Tare_snapshot" ]; then
+  "$bin/KL_Tare_snapshot" "$out" "$bin/KL31_Install_Service.lng" ru-
+  "$bin/KL_Tare_snapshot" "$out" "$work/lang/KL31_Install_Service.lng" en-
 fi
