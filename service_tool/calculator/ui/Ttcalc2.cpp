@@ -522,8 +522,10 @@ bool TTTCalc::eventFilter(QObject* watched, QEvent* e) {
 
 NumberLocale UserNumberLocale() {
   NumberLocale loc;
-  const QString point = QLocale().decimalPoint();
-  if (!point.isEmpty()) loc.decimal_point = S(point);
+  // A separator that could be mistaken for part of a number keeps the point.
+  const QString dp = QLocale().decimalPoint();
+  if (dp.size() == 1 && !dp[0].isDigit() && dp != "+" && dp != "-" && dp != " " && dp != "e" && dp != "E")
+    loc.decimal_point = S(dp);
   return loc;
 }
 

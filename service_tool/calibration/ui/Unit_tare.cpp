@@ -78,14 +78,6 @@ QIcon Picture(char kind) {
   return QIcon(pm);
 }
 
-NumberLocale UserNumberLocale() {
-  NumberLocale loc;
-  const QString dp = QLocale().decimalPoint();
-  if (dp.size() == 1 && !dp[0].isDigit() && dp != "+" && dp != "-" && dp != " " && dp != "e" && dp != "E")
-    loc.decimal_point = dp.toStdString();
-  return loc;
-}
-
 }  // namespace
 
 TForm_Tare1::TForm_Tare1(QWidget* parent, TankTable& table, bool readOnly, const TareWindowOptions& options)
