@@ -57,8 +57,11 @@ enum class Msg : int {
   RowLevelOutOfRange,  // msg_row_level_out_of_range (%1)
   RowLitrOutOfRange,   // msg_row_litr_out_of_range (%1)
   RowMmNotWhole,       // msg_row_mm_not_whole (%1)
+  // The desktop could not open the instruction document; the document's full
+  // path is shown on the next line.
+  HelpNotOpened,  // msg_help_not_opened
 };
-inline constexpr std::size_t kMessageCount = 23;
+inline constexpr std::size_t kMessageCount = 24;
 
 // Port status index as shown in the status bar.
 inline constexpr int kPortOpened = 0;
