@@ -6,7 +6,8 @@
 #   1-program.png ...  each page, and the status bar and the program page after
 #                      a search that finds the sensor at 38400 bit/s, address 5,
 #                      on COM15
-#   en-1-program.png   the program page with English chosen in the language file
+#   en-1-program.png   the program page with English chosen in the language file,
+#   en-2-...           and the same after a search (the sensor found, in English)
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 out=${1:?usage: screenshots.sh <folder> [build-dir]}
@@ -29,9 +30,11 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# A private ports folder and settings folder, so nothing of the user's changes.
-export KL31_PORTS_DIR="$work/ports" KL31_CONFIG_DIR="$work/config"
-mkdir -p "$KL31_PORTS_DIR" "$KL31_CONFIG_DIR"
+# A private ports folder, settings folder and language folder, so nothing of
+# the user's or of the build's changes.
+export KL31_PORTS_DIR="$work/ports" KL31_CONFIG_DIR="$work/config" KL31_LANG_DIR="$work/lang"
+mkdir -p "$KL31_PORTS_DIR" "$KL31_CONFIG_DIR" "$KL31_LANG_DIR"
+cp "$bin/KL31_Install_Service.lng" "$KL31_LANG_DIR/"
 unset QT_QPA_PLATFORM
 
 display=:$(( 90 + RANDOM % 100 ))
@@ -62,7 +65,8 @@ kill "$app" 2>/dev/null || true
 
 "$bin/KL_Install_snapshots" "$out" 15
 
-# The same program with English chosen, from a copy of the shipped language file.
-mkdir -p "$work/lang"
-sed 's/^SELECTED=.*/SELECTED=English/' "$bin/KL31_Install_Service.lng" > "$work/lang/KL31_Install_Service.lng"
-KL31_LANG_DIR="$work/lang" "$bin/KL_Install_snapshots" --prefix en- "$out"
+# The same program with English chosen, from a copy of the shipped language
+# file, searching again so that the program page shows the sensor found.
+mkdir -p "$work/lang-en"
+sed 's/^SELECTED=.*/SELECTED=English/' "$bin/KL31_Install_Service.lng" > "$work/lang-en/KL31_Install_Service.lng"
+KL31_LANG_DIR="$work/lang-en" "$bin/KL_Install_snapshots" --prefix en- "$out" 15
