@@ -84,8 +84,9 @@ void OpenWithDesktop(const std::string& path, std::function<void()> failed) {
   }
   // The desktop's launcher tells only by its exit code that it found no
   // program for the document (Qt starts it detached and never learns). It
-  // may also stay until the viewer closes, so it is watched, not waited for.
-  auto* p = new QProcess;
+  // may also stay until the viewer closes, so it is watched, not waited for;
+  // the application owns it, so a launcher still running at the end is ended.
+  auto* p = new QProcess(QCoreApplication::instance());
   p->setProcessChannelMode(QProcess::ForwardedChannels);
   QObject::connect(p, &QProcess::finished, p, [p, failed](int code, QProcess::ExitStatus status) {
     if ((status != QProcess::NormalExit || code != 0) && failed) failed();

@@ -198,6 +198,41 @@ class ProgramPageTest : public QObject {
     QVERIFY(FindBox("ErrorBox") == nullptr);
   }
 
+  // The program's own opener: the desktop's launcher reports by its exit code
+  // whether it found a program for the document.
+  void theDesktopsOpenerReportsWhatTheLauncherSays_data() {
+    QTest::addColumn<int>("exitCode");  // -1: no launcher at all
+    QTest::addColumn<bool>("fails");
+    QTest::newRow("no program for the document") << 3 << true;
+    QTest::newRow("opened") << 0 << false;
+    QTest::newRow("no launcher") << -1 << true;
+  }
+
+  void theDesktopsOpenerReportsWhatTheLauncherSays() {
+    QFETCH(int, exitCode);
+    QFETCH(bool, fails);
+    const std::string bin = tmp_->path().toStdString() + "/bin";
+    const std::string ran = tmp_->path().toStdString() + "/launcher-ran";
+    fs::create_directories(bin);
+    if (exitCode >= 0) {
+      WriteFile(bin + "/xdg-open",
+                "#!/bin/sh\necho \"$1\" > " + ran + "\nexit " + std::to_string(exitCode) + "\n");
+      fs::permissions(bin + "/xdg-open", fs::perms::owner_all);
+    }
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QByteArray::fromStdString(bin) + (exitCode >= 0 ? ":" + path : QByteArray()));
+    bool failed = false;
+    OpenWithDesktop("/opt/kl31/manual.html", [&] { failed = true; });
+    qputenv("PATH", path);
+    if (exitCode >= 0) {
+      QTRY_COMPARE_WITH_TIMEOUT(QString::fromStdString(ReadFile(ran)), QString("/opt/kl31/manual.html\n"),
+                                kWaitMs);
+      if (fails) QTRY_VERIFY_WITH_TIMEOUT(failed, kWaitMs);
+      QTest::qWait(300);  // the launcher's end has been seen by now
+    }
+    QCOMPARE(failed, fails);
+  }
+
   void theLanguageChoiceOutlivesARebuild() {
     Ship(QString());  // Russian, as shipped
     const std::string shipped = ReadFile(JoinPath(programDir_, kLanguageFileName));
