@@ -37,6 +37,15 @@ mkdir -p "$KL31_CONFIG_DIR"
 [ -e "$KL31_CONFIG_DIR/KL31_Install_Service.ini" ] ||
   printf '[UART]\r\nNUM=%s\r\nBAUD=9600\r\nADDR=1\r\n' "$COM" > "$KL31_CONFIG_DIR/KL31_Install_Service.ini"
 
+# The demo reads its texts from a language folder of its own, a fresh copy of
+# the build's language file each run; a language chosen in the demo is kept in
+# its settings folder. Neither touches the program's own language file.
+if [ -z "${KL31_LANG_DIR:-}" ]; then
+  export KL31_LANG_DIR=$HOME/.kl31/demo-lang
+  mkdir -p "$KL31_LANG_DIR"
+  cp "$bin/KL31_Install_Service.lng" "$KL31_LANG_DIR/"
+fi
+
 if [ "$mode" = auto ] && [ -x "$bin/KL_Install" ]; then
   if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     echo "demo: there is no display here (DISPLAY is not set), so the window cannot open."

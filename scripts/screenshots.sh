@@ -6,7 +6,8 @@
 #   1-program.png ...  each page, and the status bar and the program page after
 #                      a search that finds the sensor at 38400 bit/s, address 5,
 #                      on COM15
-#   en-1-program.png   the program page with English chosen in the language file
+#   en-1-program.png   the program page with English chosen in the language file,
+#   en-2-...           and the same after a search (the sensor found, in English)
 #   calc-*.png         the tank calculator, both pages, Russian and English
 #   ru-tare-*.png, en-tare-*.png  the calibration table window, its add-point
 #                      dialog and the offer of an unfinished calibration
@@ -32,9 +33,11 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# A private ports folder and settings folder, so nothing of the user's changes.
-export KL31_PORTS_DIR="$work/ports" KL31_CONFIG_DIR="$work/config"
-mkdir -p "$KL31_PORTS_DIR" "$KL31_CONFIG_DIR"
+# A private ports folder, settings folder and language folder, so nothing of
+# the user's or of the build's changes.
+export KL31_PORTS_DIR="$work/ports" KL31_CONFIG_DIR="$work/config" KL31_LANG_DIR="$work/lang"
+mkdir -p "$KL31_PORTS_DIR" "$KL31_CONFIG_DIR" "$KL31_LANG_DIR"
+cp "$bin/KL31_Install_Service.lng" "$KL31_LANG_DIR/"
 unset QT_QPA_PLATFORM
 
 display=:$(( 90 + RANDOM % 100 ))
@@ -65,10 +68,11 @@ kill "$app" 2>/dev/null || true
 
 "$bin/KL_Install_snapshots" "$out" 15
 
-# The same program with English chosen, from a copy of the shipped language file.
-mkdir -p "$work/lang"
-sed 's/^SELECTED=.*/SELECTED=English/' "$bin/KL31_Install_Service.lng" > "$work/lang/KL31_Install_Service.lng"
-KL31_LANG_DIR="$work/lang" "$bin/KL_Install_snapshots" --prefix en- "$out"
+# The same program with English chosen, from a copy of the shipped language
+# file, searching again so that the program page shows the sensor found.
+mkdir -p "$work/lang-en"
+sed 's/^SELECTED=.*/SELECTED=English/' "$bin/KL31_Install_Service.lng" > "$work/lang-en/KL31_Install_Service.lng"
+KL31_LANG_DIR="$work/lang-en" "$bin/KL_Install_snapshots" --prefix en- "$out" 15
 
 # The tank calculator: both pages in both languages, and a dimension hovered.
 if [ -x "$bin/calculator_snapshots" ]; then
@@ -79,5 +83,5 @@ fi
 # in Russian and in English.
 if [ -x "$bin/KL_Tare_snapshot" ]; then
   "$bin/KL_Tare_snapshot" "$out" "$bin/KL31_Install_Service.lng" ru-
-  "$bin/KL_Tare_snapshot" "$out" "$work/lang/KL31_Install_Service.lng" en-
+  "$bin/KL_Tare_snapshot" "$out" "$work/lang-en/KL31_Install_Service.lng" en-
 fi

@@ -51,6 +51,7 @@ bool IdentifyDevice(TCmdThread& t) {
 
 void JobPortOpen(TCmdThread& t) {
   LinkSettings& ls = t.Records().link;
+  t.View().ShowDeviceIdentity(false);
   if (UartOpen(t.Link(), ls.port, ls.baud) != 0) {
     t.View().ErrorBox(t.Texts().Message(Msg::ErrorOpenPort) + std::to_string(ls.port));
     t.portStatus = kPortStatusError;
@@ -62,10 +63,14 @@ void JobPortOpen(TCmdThread& t) {
   if (!t.Pause(kSyncPauseMs)) return;
   t.portStatus = kPortStatusOpened;
   t.View().ShowPortStatus(t.portStatus);
-  if (IdentifyDevice(t)) t.View().ShowScopePage();
+  if (IdentifyDevice(t)) {
+    t.View().ShowDeviceIdentity(true);
+    t.View().ShowScopePage();
+  }
 }
 
 void JobPortClose(TCmdThread& t) {
+  t.View().ShowDeviceIdentity(false);
   t.View().ShowProgramPage();
   UartClose(t.Link());
 }
@@ -73,6 +78,7 @@ void JobPortClose(TCmdThread& t) {
 void JobSearch(TCmdThread& t) {
   LinkSettings& ls = t.Records().link;
   const int32_t rememberedBaud = ls.baud;
+  t.View().ShowDeviceIdentity(false);
   t.View().SetBusy();
   t.View().SetWaitCursor();
 
@@ -110,6 +116,7 @@ void JobSearch(TCmdThread& t) {
   ls.address = found;
   t.View().AdoptLinkSettings();
   if (IdentifyDevice(t)) {
+    t.View().ShowDeviceIdentity(true);
     // The oscilloscope page's first job returns the window to idle.
     t.View().ShowScopePage();
   } else {

@@ -32,6 +32,9 @@ class WindowOps {
   virtual void AdoptLinkSettings() = 0;  // take the link's baud rate and address, save settings
   virtual void AdoptNewAddress(int address) = 0;
   virtual void AdoptNewBaud() = 0;  // take the new baud rate; the port is reopened at it
+  // The sensor on the open port, as the last open or search identified it
+  // (the TCmdThread fields modelCode and settings); false clears it.
+  virtual void ShowDeviceIdentity(bool identified) = 0;
 
   // Oscilloscope and tuning page.
   virtual void EnableReadouts(bool on) = 0;
@@ -75,6 +78,7 @@ class SilentWindow : public WindowOps {
   void AdoptLinkSettings() override {}
   void AdoptNewAddress(int) override {}
   void AdoptNewBaud() override {}
+  void ShowDeviceIdentity(bool) override {}
   void EnableReadouts(bool) override {}
   void ReadOscillMode() override {}
   void ShowEcho() override {}

@@ -189,6 +189,68 @@ bool LanguageFile::WriteSelected(const std::string& path, const std::string& nam
   return WriteFileAtomically(path, EncodeText(doc.Serialize(), enc), error);
 }
 
+LanguageFiles::LanguageFiles(std::string languageFolder, std::string userFolder)
+    : languageFolder_(std::move(languageFolder)), userFolder_(std::move(userFolder)) {
+  if (userFolder_.empty()) return;
+  // One folder named twice: the language file itself keeps the choice.
+  std::error_code e1, e2;
+  const auto a = std::filesystem::weakly_canonical(JoinPath(languageFolder_, kLanguageFileName), e1);
+  const auto b = std::filesystem::weakly_canonical(JoinPath(userFolder_, kLanguageFileName), e2);
+  if (!e1 && !e2 && a == b) userFolder_.clear();
+}
+
+std::string LanguageFiles::ShippedPath() const { return JoinPath(languageFolder_, kLanguageFileName); }
+
+std::string LanguageFiles::CopyPath() const {
+  return userFolder_.empty() ? std::string() : JoinPath(userFolder_, kLanguageFileName);
+}
+
+std::string LanguageFiles::Prepare() const {
+  const std::string copyPath = CopyPath();
+  if (copyPath.empty()) return ShippedPath();
+  const std::optional<LanguageFile> copy = LanguageFile::Load(copyPath);
+  const std::optional<std::string> selected = copy ? copy->doc.Get("LANG", "SELECTED") : std::nullopt;
+  if (!selected || selected->empty()) return ShippedPath();
+  const std::optional<LanguageFile> shipped = LanguageFile::Load(ShippedPath());
+  if (!shipped) return copyPath;  // the copy stands on its own
+  IniDocument merged = shipped->doc;
+  merged.Set("LANG", "SELECTED", *selected);
+  const std::string bytes = EncodeText(merged.Serialize(), shipped->encoding);
+  // A copy that cannot be refreshed still holds the choice; a few newer
+  // texts then fall back to the built-in ones until it can.
+  if (ReadWholeFile(copyPath) != bytes) WriteFileAtomically(copyPath, bytes);
+  return copyPath;
+}
+
+bool LanguageFiles::WriteSelected(const std::string& name, std::string* failedPath) const {
+  const std::string copyPath = CopyPath();
+  if (copyPath.empty()) {
+    if (LanguageFile::WriteSelected(ShippedPath(), name)) return true;
+    if (failedPath) *failedPath = ShippedPath();
+    return false;
+  }
+  // The copy starts from the shipped texts as they are now.
+  std::error_code ec;
+  std::filesystem::create_directories(userFolder_, ec);
+  IniDocument doc;
+  TextEncoding enc = TextEncoding::Utf8;
+  if (const auto shipped = LanguageFile::Load(ShippedPath())) {
+    doc = shipped->doc;
+    enc = shipped->encoding;
+  } else if (const auto copy = LanguageFile::Load(copyPath)) {
+    doc = copy->doc;
+    enc = copy->encoding;
+  } else if (access(copyPath.c_str(), F_OK) == 0) {
+    // Neither file can be read: replacing the copy would lose its texts.
+    if (failedPath) *failedPath = copyPath;
+    return false;
+  }
+  doc.Set("LANG", "SELECTED", name);
+  if (WriteFileAtomically(copyPath, EncodeText(doc.Serialize(), enc))) return true;
+  if (failedPath) *failedPath = copyPath;
+  return false;
+}
+
 LanguageChoice ReadLanguageChoice(const IniDocument& doc) {
   LanguageChoice c;
   c.selected = doc.GetString("LANG", "SELECTED", "English");

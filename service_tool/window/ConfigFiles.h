@@ -75,6 +75,33 @@ struct LanguageFile {
   static bool WriteSelected(const std::string& path, const std::string& name, std::string* error = nullptr);
 };
 
+// Where the language file is read and where the technician's choice of
+// language is kept. The texts ship in the language folder, next to the
+// program, and every build or update replaces that file; an installed
+// program's folder cannot be written at all. So the choice never goes there:
+// it is kept in a copy of the language file in the user's settings folder,
+// and at each start that copy takes the shipped texts over, keeping only its
+// own SELECTED. Without a user folder (or when it is the language folder
+// itself) the choice is written into the language file, as before.
+class LanguageFiles {
+ public:
+  LanguageFiles(std::string languageFolder, std::string userFolder);
+
+  std::string ShippedPath() const;
+  // Empty when there is no separate user folder.
+  std::string CopyPath() const;
+  // Brings the user's copy up to date with the shipped file and returns the
+  // file to read: the copy when it holds a choice, otherwise the shipped file.
+  std::string Prepare() const;
+  // Keeps name as the selected language. On failure failedPath (if given)
+  // holds the full path of the file that could not be written.
+  bool WriteSelected(const std::string& name, std::string* failedPath = nullptr) const;
+
+ private:
+  std::string languageFolder_;
+  std::string userFolder_;
+};
+
 // What section LANG offers.
 struct LanguageChoice {
   std::string selected;            // SELECTED, "English" when missing

@@ -41,6 +41,10 @@ void UiWindowOps::AdoptNewBaud() {
   invoker_.Run([&] { form_.AdoptNewBaud(); });
 }
 
+void UiWindowOps::ShowDeviceIdentity(bool identified) {
+  invoker_.Run([&] { form_.ShowDeviceIdentity(identified); });
+}
+
 void UiWindowOps::EnableReadouts(bool on) {
   invoker_.Run([&] { form_.EnableReadouts(on); });
 }

@@ -29,6 +29,7 @@ class UiWindowOps : public WindowOps {
   void AdoptLinkSettings() override;
   void AdoptNewAddress(int address) override;
   void AdoptNewBaud() override;
+  void ShowDeviceIdentity(bool identified) override;
 
   void EnableReadouts(bool on) override;
   void ReadOscillMode() override;

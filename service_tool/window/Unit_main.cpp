@@ -5,10 +5,12 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QIntValidator>
+#include <QProcess>
 #include <QScreen>
 #include <QSignalBlocker>
 #include <QStackedWidget>
@@ -74,24 +76,60 @@ UpDownButtons::UpDownButtons(QWidget* parent) : QWidget(parent) {
   }
 }
 
+void OpenWithDesktop(const std::string& path, std::function<void()> failed) {
+  const QString launcher = QStandardPaths::findExecutable("xdg-open");
+  if (launcher.isEmpty()) {
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(Q(path))) && failed) failed();
+    return;
+  }
+  // The desktop's launcher tells only by its exit code that it found no
+  // program for the document (Qt starts it detached and never learns). It
+  // may also stay until the viewer closes, so it is watched, not waited for;
+  // the application owns it, so a launcher still running at the end is ended.
+  auto* p = new QProcess(QCoreApplication::instance());
+  p->setProcessChannelMode(QProcess::ForwardedChannels);
+  QObject::connect(p, &QProcess::finished, p, [p, failed](int code, QProcess::ExitStatus status) {
+    if ((status != QProcess::NormalExit || code != 0) && failed) failed();
+    p->deleteLater();
+  });
+  QObject::connect(p, &QProcess::errorOccurred, p, [p, failed](QProcess::ProcessError e) {
+    if (e != QProcess::FailedToStart) return;  // a crash also ends in finished()
+    if (failed) failed();
+    p->deleteLater();
+  });
+  p->start(launcher, {Q(path)});
+}
+
 WindowConfig WindowConfig::ForProgram() {
   WindowConfig c;
   c.programFolder = QCoreApplication::applicationDirPath().toStdString();
   c.languageFolder = c.programFolder;
+  // The user's own folder: $KL31_CONFIG_DIR, else ~/.config/KL31.
+  std::string userFolder;
   if (const char* dir = std::getenv("KL31_CONFIG_DIR"); dir && *dir) {
+    userFolder = dir;
     c.settingsFolders = {dir};
   } else {
     // An installed program cannot write next to itself: ~/.config/KL31.
     const QString userConfig = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
     c.settingsFolders = {c.programFolder};
-    if (!userConfig.isEmpty()) c.settingsFolders.push_back(QDir(userConfig).filePath("KL31").toStdString());
+    if (!userConfig.isEmpty()) {
+      userFolder = QDir(userConfig).filePath("KL31").toStdString();
+      c.settingsFolders.push_back(userFolder);
+    }
   }
   if (const char* dir = std::getenv("KL31_LANG_DIR"); dir && *dir) c.languageFolder = dir;
+  // The language file is replaced by every build and update, so the choice
+  // of language always lives in the user's folder.
+  c.languageChoiceFolder = userFolder;
   return c;
 }
 
 TForm1::TForm1(WindowConfig config, QWidget* parent)
-    : QMainWindow(parent), config_(std::move(config)), settingsFile_(config_.settingsFolders) {
+    : QMainWindow(parent),
+      config_(std::move(config)),
+      settingsFile_(config_.settingsFolders),
+      languageFiles_(config_.languageFolder, config_.languageChoiceFolder) {
   setObjectName("Form1");
   setWindowTitle(kMainCaption);
   ops_ = std::make_unique<UiWindowOps>(*this);
@@ -111,7 +149,9 @@ TForm1::TForm1(WindowConfig config, QWidget* parent)
 
 TForm1::~TForm1() { ShutDown(); }
 
-std::string TForm1::LanguageFilePath() const { return JoinPath(config_.languageFolder, kLanguageFileName); }
+std::string TForm1::LanguageFilePath() const {
+  return languagePath_.empty() ? languageFiles_.ShippedPath() : languagePath_;
+}
 
 void TForm1::BuildControls() {
   auto* central = new QWidget(this);
@@ -171,8 +211,9 @@ QWidget* TForm1::BuildProgramPage() {
   auto* g = new QGridLayout(GbCom);
   LblCom = new QLabel(QString::fromUtf8("Номер порта:"), GbCom);
   LblCom->setObjectName("LblCom");
-  CmbCom = new QComboBox(GbCom);
+  CmbCom = new PortComboBox(GbCom);
   CmbCom->setObjectName("CmbCom");
+  CmbCom->beforePopup = [this] { FillComList(); };
   // The entries shown before the system's list replaces them.
   for (int i = 1; i <= 16; ++i) CmbCom->addItem(QString("COM %1").arg(i));
   LblBaud = new QLabel(QString::fromUtf8("Скорость (бит/с):"), GbCom);
@@ -210,6 +251,25 @@ QWidget* TForm1::BuildProgramPage() {
   g->addLayout(buttons, 3, 0, 1, 2);
   g->setColumnStretch(1, 1);
 
+  GbFound = new QGroupBox(QString::fromUtf8("Найденный датчик"), page);
+  GbFound->setObjectName("GbFound");
+  auto* fg = new QGridLayout(GbFound);
+  auto addFound = [&](int row, QLabel*& label, const char* labelName, const char* caption, QLineEdit*& edit,
+                      const char* editName) {
+    label = new QLabel(QString::fromUtf8(caption), GbFound);
+    label->setObjectName(labelName);
+    edit = new QLineEdit(GbFound);
+    edit->setObjectName(editName);
+    edit->setReadOnly(true);
+    fg->addWidget(label, row, 0);
+    fg->addWidget(edit, row, 1);
+  };
+  addFound(0, LblFoundModel, "LblFoundModel", "Код модели:", EditFoundModel, "EditFoundModel");
+  addFound(1, LblFoundSN, "LblFoundSN", "Серийный номер:", EditFoundSN, "EditFoundSN");
+  addFound(2, LblFoundDate, "LblFoundDate", "Дата изготовления:", EditFoundDate, "EditFoundDate");
+  addFound(3, LblFoundVer, "LblFoundVer", "Версия ПО:", EditFoundVer, "EditFoundVer");
+  fg->setColumnStretch(1, 1);
+
   GbLang = new QGroupBox(QString::fromUtf8("Локализация"), page);
   GbLang->setObjectName("GbLang");
   auto* lg = new QGridLayout(GbLang);
@@ -226,7 +286,10 @@ QWidget* TForm1::BuildProgramPage() {
   btn_open_help->setEnabled(false);
 
   auto* row = new QHBoxLayout;
-  row->addWidget(GbCom, 3);
+  auto* left = new QVBoxLayout;
+  left->addWidget(GbCom);
+  left->addWidget(GbFound);
+  row->addLayout(left, 3);
   auto* right = new QVBoxLayout;
   right->addWidget(GbLang);
   right->addWidget(btn_open_help);
@@ -262,6 +325,11 @@ void TForm1::showEvent(QShowEvent* e) {
 void TForm1::FirstShow() {
   engine_ = std::make_unique<TCmdThread>(records_, link_, *ops_, texts_);
   LoadLanguage();
+  {
+    // The design entries never show, and nothing is selected yet.
+    const QSignalBlocker block(CmbCom);
+    CmbCom->clear();
+  }
   FillComList();
   settings_ = settingsFile_.Read();
   records_.link = LinkSettings{settings_.port, settings_.baud, settings_.address};
@@ -287,19 +355,25 @@ void TForm1::ApplyLinkSettingsToLists() {
 }
 
 void TForm1::FillComList() {
+  // Refilling changes no setting: the signals stay blocked.
   const QSignalBlocker block(CmbCom);
-  CmbCom->clear();
+  const std::string selected = CmbCom->currentIndex() >= 0 ? CmbCom->currentText().toStdString() : "";
   std::vector<ComPortInfo> ports = config_.listPorts ? config_.listPorts() : std::vector<ComPortInfo>{};
   std::vector<std::string> names;
   for (const ComPortInfo& p : ports) names.push_back(p.name);
-  for (const std::string& n : SortPortEntries(names)) {
+  CmbCom->clear();
+  for (const std::string& n : RefreshedPortEntries(names, selected)) {
     CmbCom->addItem(Q(n));
     for (const ComPortInfo& p : ports) {
       if (p.name == n && !p.path.empty())
         CmbCom->setItemData(CmbCom->count() - 1, Q(p.path), Qt::ToolTipRole);
     }
   }
-  CmbCom->setCurrentIndex(-1);
+  // Without a selection, the port in effect is shown once it is present (a
+  // port from the settings file whose adapter was plugged in late).
+  QString show = Q(selected);
+  if (show.isEmpty() && firstShown_ && settings_.port > 0) show = QString("COM%1").arg(settings_.port);
+  CmbCom->setCurrentIndex(show.isEmpty() ? -1 : CmbCom->findText(show, Qt::MatchExactly));
 }
 
 // --- language ------------------------------------------------------------------
@@ -360,7 +434,8 @@ std::map<std::string, std::string, std::less<>> TranslateWindow(
 }
 
 void TForm1::LoadLanguage() {
-  const std::optional<LanguageFile> f = LanguageFile::Load(LanguageFilePath());
+  languagePath_ = languageFiles_.Prepare();
+  const std::optional<LanguageFile> f = LanguageFile::Load(languagePath_);
   SectionLookup lookup;
   {
     const QSignalBlocker block(CmbLang);
@@ -388,17 +463,23 @@ void TForm1::RefillLists() {
 void TForm1::OnLangChanged(int index) {
   if (index < 0) return;
   const std::string name = CmbLang->itemText(index).toStdString();
-  const std::string path = LanguageFilePath();
   ShowBox(QMessageBox::Information, "InfoBox", texts_.Message(Msg::ChangeLanguage), QMessageBox::Ok,
-          [this, name, path](QMessageBox::StandardButton) {
-            std::string error;
-            if (!LanguageFile::WriteSelected(path, name, &error)) ReportWriteFailure(path);
+          [this, name](QMessageBox::StandardButton) {
+            std::string failed;
+            if (!languageFiles_.WriteSelected(name, &failed)) ReportWriteFailure(failed);
           });
 }
 
 void TForm1::OnOpenHelp() {
-  const QString path = helpPath_ ? Q(*helpPath_) : Q(texts_.HelpFileName());
-  QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+  const std::string name = helpPath_ ? *helpPath_ : texts_.HelpFileName();
+  // The full path, so that the technician can open the document by hand.
+  const std::string path = name.empty() ? name : QFileInfo(Q(name)).absoluteFilePath().toStdString();
+  QPointer<TForm1> self(this);
+  config_.openDocument(path, [self, path] {
+    if (!self || self->shutDown_) return;
+    self->ShowBox(QMessageBox::Critical, "ErrorBox", self->texts_.Message(Msg::HelpNotOpened) + "\n" + path,
+                  QMessageBox::Ok, nullptr);
+  });
 }
 
 // --- settings --------------------------------------------------------------------
@@ -543,6 +624,15 @@ void TForm1::AdoptNewBaud() {
   AdoptLinkSettings();
   // The command thread waits for this operation, so the link is ours here.
   UartOpen(link_, records_.link.port, records_.link.baud);
+}
+
+void TForm1::ShowDeviceIdentity(bool identified) {
+  // The engine waits for this operation, so its fields hold still here.
+  const bool show = identified && engine_;
+  EditFoundModel->setText(show ? Q(UartFormatModelCode(engine_->modelCode)) : QString());
+  EditFoundSN->setText(show ? Q(UartFormatSerial(engine_->settings.Serial)) : QString());
+  EditFoundDate->setText(show ? Q(UartFormatDate(engine_->settings.Date)) : QString());
+  EditFoundVer->setText(show ? Q(UartFormatFirmware(engine_->settings.FirmwareVersion)) : QString());
 }
 
 void TForm1::EnableReadouts(bool on) {

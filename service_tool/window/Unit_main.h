@@ -64,13 +64,37 @@ class UpDownButtons : public QWidget {
   QToolButton* down_;
 };
 
+// The port list. It asks for the ports present each time it drops down, so
+// that an adapter plugged in after the start appears without a restart.
+class PortComboBox : public QComboBox {
+  Q_OBJECT
+ public:
+  using QComboBox::QComboBox;
+  std::function<void()> beforePopup;
+
+ protected:
+  void showPopup() override {
+    if (beforePopup) beforePopup();
+    QComboBox::showPopup();
+  }
+};
+
+// Asks the desktop to open a document with its associated program. failed()
+// runs when that did not happen: at once when there is no launcher, or later
+// when the launcher found no program for the document.
+void OpenWithDesktop(const std::string& path, std::function<void()> failed);
+
 // Where the window finds and keeps its files, and where the ports come from.
 struct WindowConfig {
   std::string programFolder;                 // the instruction document is looked for here
   std::vector<std::string> settingsFolders;  // first writable one keeps the settings file
   std::string languageFolder;                // holds the language file
-  bool splash = true;                        // false: no splash, the caller shows the window
+  // Keeps the user's choice of language in a copy of the language file
+  // (LanguageFiles); empty: the choice goes into the language file itself.
+  std::string languageChoiceFolder;
+  bool splash = true;  // false: no splash, the caller shows the window
   std::function<std::vector<ComPortInfo>()> listPorts = UartListPorts;
+  std::function<void(const std::string& path, std::function<void()> failed)> openDocument = OpenWithDesktop;
   // The folder of the running program and the default places around it.
   static WindowConfig ForProgram();
 };
@@ -88,6 +112,8 @@ class TForm1 : public QMainWindow {
   TCmdThread* Engine() { return engine_.get(); }
   UartLink& Link() { return link_; }
   const WindowConfig& Config() const { return config_; }
+  // The language file the texts come from (the user's copy that holds the
+  // chosen language, or the shipped one); other windows translate from it.
   std::string LanguageFilePath() const;
   bool PageChangeLocked() const { return pageLock_; }
   TForm_Logo* Splash() const { return splash_; }
@@ -110,6 +136,7 @@ class TForm1 : public QMainWindow {
   void AdoptLinkSettings();
   void AdoptNewAddress(int address);
   void AdoptNewBaud();
+  void ShowDeviceIdentity(bool identified);
   void EnableReadouts(bool on);
   void ReadOscillMode();
   // A modal box that returns at once; onClosed gets the button the user
@@ -134,6 +161,7 @@ class TForm1 : public QMainWindow {
   void FirstShow();
   void LoadLanguage();
   void RefillLists();
+  // Fills CmbCom with the ports present, keeping the selected entry.
   void FillComList();
   void ApplyLinkSettingsToLists();
   void SaveSettings();
@@ -153,6 +181,8 @@ class TForm1 : public QMainWindow {
   WindowConfig config_;
   SettingsFile settingsFile_;
   PortSettings settings_;  // the window's copy of the link settings
+  LanguageFiles languageFiles_;
+  std::string languagePath_;  // the file the texts were read from
   LoadedTexts texts_;
   EngineRecords records_;
   UartLink link_;
@@ -179,7 +209,7 @@ class TForm1 : public QMainWindow {
   SettingsPage* TsSettings = nullptr;
   QGroupBox* GbCom = nullptr;
   QLabel* LblCom = nullptr;
-  QComboBox* CmbCom = nullptr;
+  PortComboBox* CmbCom = nullptr;
   QLabel* LblBaud = nullptr;
   QComboBox* CmbBaud = nullptr;
   QLabel* LblAddr = nullptr;
@@ -188,6 +218,16 @@ class TForm1 : public QMainWindow {
   QPushButton* BtnPortOpen = nullptr;
   QPushButton* BtnPortClose = nullptr;
   QPushButton* BtnSearchDevice = nullptr;
+  // The sensor the last open or search identified.
+  QGroupBox* GbFound = nullptr;
+  QLabel* LblFoundModel = nullptr;
+  QLineEdit* EditFoundModel = nullptr;
+  QLabel* LblFoundSN = nullptr;
+  QLineEdit* EditFoundSN = nullptr;
+  QLabel* LblFoundDate = nullptr;
+  QLineEdit* EditFoundDate = nullptr;
+  QLabel* LblFoundVer = nullptr;
+  QLineEdit* EditFoundVer = nullptr;
   QGroupBox* GbLang = nullptr;
   QLabel* LblLang = nullptr;
   QComboBox* CmbLang = nullptr;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <utility>
 
 namespace kl {
 
@@ -47,6 +48,11 @@ std::vector<std::string> SortPortEntries(std::vector<std::string> names) {
   std::sort(names.begin(), names.end());
   names.erase(std::unique(names.begin(), names.end()), names.end());
   return names;
+}
+
+std::vector<std::string> RefreshedPortEntries(std::vector<std::string> present, const std::string& selected) {
+  if (!selected.empty()) present.push_back(selected);
+  return SortPortEntries(std::move(present));
 }
 
 bool ResizeAllowed(int w, int h) { return w >= kMinOuterWidth && h >= kMinOuterHeight; }

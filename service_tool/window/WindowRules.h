@@ -36,6 +36,10 @@ int32_t PortNumberFromEntry(std::string_view entry);
 // The port list as shown: names beginning with "COM" only, sorted as text
 // (COM10 before COM2), each once.
 std::vector<std::string> SortPortEntries(std::vector<std::string> names);
+// The port list refreshed while the program runs: the ports present now, and
+// the selected entry even if its port has gone (an adapter pulled for a
+// moment must not silently change the port in effect).
+std::vector<std::string> RefreshedPortEntries(std::vector<std::string> present, const std::string& selected);
 
 // Windows with an outer size below this are refused.
 inline constexpr int kMinOuterWidth = 809;

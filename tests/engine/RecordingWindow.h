@@ -85,6 +85,18 @@ class RecordingWindow final : public WindowOps {
   }
   void AdoptNewAddress(int a) override { Record("AdoptNewAddress(" + std::to_string(a) + ")"); }
   void AdoptNewBaud() override { Record("AdoptNewBaud"); }
+  // Kept apart from Calls(): the sequences the connection tests compare are
+  // those of the status bar and the pages.
+  void ShowDeviceIdentity(bool identified) override {
+    std::lock_guard<std::mutex> g(m_);
+    if (closed_) ++afterClose_;
+    identities_.push_back(identified);
+    cv_.notify_all();
+  }
+  std::vector<bool> Identities() const {
+    std::lock_guard<std::mutex> g(m_);
+    return identities_;
+  }
   void EnableReadouts(bool on) override { Record(std::string("EnableReadouts(") + (on ? "1" : "0") + ")"); }
   void ReadOscillMode() override { Record("ReadOscillMode"); }
   void ShowEcho() override { Record("ShowEcho"); }
@@ -127,6 +139,7 @@ class RecordingWindow final : public WindowOps {
   std::condition_variable cv_;
   std::vector<std::string> calls_;
   std::vector<std::string> boxes_;
+  std::vector<bool> identities_;
   bool closed_ = false;
   size_t afterClose_ = 0;
 };

@@ -59,8 +59,11 @@ enum class Msg : int {
   RowMmNotWhole,       // msg_row_mm_not_whole (%1)
   // The calculator: a dimension that does not read as a number ("%1").
   NotANumber,  // msg_not_a_number (%1)
+  // The desktop could not open the instruction document; the document's full
+  // path is shown on the next line.
+  HelpNotOpened,  // msg_help_not_opened
 };
-inline constexpr std::size_t kMessageCount = 24;
+inline constexpr std::size_t kMessageCount = 25;
 
 // Port status index as shown in the status bar.
 inline constexpr int kPortOpened = 0;
