@@ -89,11 +89,12 @@ void SettingsPage::BuildControls() {
     l->setObjectName(name);
     return l;
   };
-  auto readOnly = [](const char* name, int digits, QWidget* parent) {
+  // No length limit: a passport field the sensor reports out of its usual
+  // width is shown whole rather than cut.
+  auto readOnly = [](const char* name, QWidget* parent) {
     auto* e = new QLineEdit(parent);
     e->setObjectName(name);
     e->setReadOnly(true);
-    if (digits > 0) e->setMaxLength(digits);
     return e;
   };
   auto list = [](const char* name, QWidget* parent) {
@@ -106,15 +107,15 @@ void SettingsPage::BuildControls() {
   GbInfo = new QGroupBox(U("Паспортные данные"), this);
   GbInfo->setObjectName("GbInfo");
   LblDate = label("LblDate", "Дата:", GbInfo);
-  EditDate = readOnly("EditDate", 6, GbInfo);
+  EditDate = readOnly("EditDate", GbInfo);
   LblSN = label("LblSN", "S/N:", GbInfo);
-  EditSN = readOnly("EditSN", 7, GbInfo);
+  EditSN = readOnly("EditSN", GbInfo);
   LblModel = label("LblModel", "Модель:", GbInfo);
-  EditModel = readOnly("EditModel", 3, GbInfo);
+  EditModel = readOnly("EditModel", GbInfo);
   LblVer = label("LblVer", "Версия ПО:", GbInfo);
-  EditVer = readOnly("EditVer", 0, GbInfo);
+  EditVer = readOnly("EditVer", GbInfo);
   LblRev = label("LblRev", "Ревизия:", GbInfo);
-  EditRev = readOnly("EditRev", 0, GbInfo);
+  EditRev = readOnly("EditRev", GbInfo);
   auto* gi = new QGridLayout(GbInfo);
   int row = 0;
   for (auto [l, e] : {std::pair{LblDate, EditDate}, std::pair{LblSN, EditSN}, std::pair{LblModel, EditModel},
