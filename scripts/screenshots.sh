@@ -65,4 +65,4 @@ kill "$app" 2>/dev/null || true
 # The same program with English chosen, from a copy of the shipped language file.
 mkdir -p "$work/lang"
 sed 's/^SELECTED=.*/SELECTED=English/' "$bin/KL31_Install_Service.lng" > "$work/lang/KL31_Install_Service.lng"
-KL31_LANG_DIR="$work/lang" "$bin/KL_Install_snapshots" --prefix en- "$out"
+KL31_LANG_DIR="$work/lang" "$bin/KL_Install_snapshots" --prefix en- "$out" 15

@@ -42,22 +42,40 @@ std::optional<int32_t> BaudOfEntry(int index) {
   return kBaudEntries[index];
 }
 
-std::string FormatFuelNumber(float value, const NumberLocale& loc) {
-  if (!std::isfinite(value)) return "0";
-  char buf[64];
-  // Fixed notation of a float can be 39 digits long; the buffer holds it.
-  const auto r =
-      std::to_chars(buf, buf + sizeof buf, static_cast<double>(value), std::chars_format::fixed, 3);
-  if (r.ec != std::errc()) return "0";
-  std::string text(buf, r.ptr);
+namespace {
+
+std::string WithSeparator(std::string text, const NumberLocale& loc) {
   if (const auto dot = text.find('.'); dot != std::string::npos) text.replace(dot, 1, loc.decimal_point);
   return text;
+}
+
+}  // namespace
+
+std::string FormatFuelNumber(float value, const NumberLocale& loc) {
+  if (!std::isfinite(value)) return "0";
+  // Fixed notation of a float can be 39 digits long before the point and 45
+  // after it; the buffer holds either.
+  char buf[128];
+  auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, 3);
+  if (r.ec != std::errc()) return "0";
+  std::string text(buf, r.ptr);
+  // Three decimals, unless they would lose part of the number: the page
+  // writes both numbers back whatever the technician touched, so a small
+  // coefficient (0.00083) must not come back from the sensor as 0.001.
+  if (ParseFloat32(text, NumberLocale{}) != value) {
+    r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed);
+    if (r.ec != std::errc()) return "0";
+    text.assign(buf, r.ptr);
+  }
+  return WithSeparator(std::move(text), loc);
 }
 
 std::optional<float> ParseFuelNumber(std::string_view text, const NumberLocale& loc) {
   const std::optional<double> d = ParseDecimal(text, loc);
   if (!d || !std::isfinite(*d) || std::fabs(*d) > kFuelNumberLimit) return std::nullopt;
-  return static_cast<float>(*d);
+  // Read straight into single precision, so that what the page showed reads
+  // back as the very same number.
+  return ParseFloat32(text, loc);
 }
 
 bool SpinTextAcceptable(std::string_view text) {

@@ -61,7 +61,9 @@ bool FuelEditsEnabled(int fuelIndex);
 // The baud rate of a CmbBaud2 entry; nothing for no entry.
 std::optional<int32_t> BaudOfEntry(int index);
 
-// A fuel number in fixed notation with three decimals, the locale's separator.
+// A fuel number in fixed notation with three decimals, the locale's
+// separator; with as many decimals as it takes when three would change the
+// number (0.00083 stays 0.00083, it is written back to the sensor).
 std::string FormatFuelNumber(float value, const NumberLocale& loc);
 // A fuel number as the technician typed it, in the locale's notation; nothing
 // when it does not read or does not fit a 32-bit float.

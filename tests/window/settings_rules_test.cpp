@@ -119,12 +119,18 @@ TEST(SettingsRules, FuelNumbersInTheUsersNotation) {
   }
   EXPECT_EQ(FormatFuelNumber(1390.5f, kComma), "1390,500");
   EXPECT_EQ(FormatFuelNumber(1390.5f, kPoint), "1390.500");
-  EXPECT_EQ(FormatFuelNumber(0.00083f, kComma), "0,001");
+  EXPECT_EQ(FormatFuelNumber(0.1f, kPoint), "0.100");
+  // Three decimals would turn it into 0.001 when written back.
+  EXPECT_EQ(FormatFuelNumber(0.00083f, kComma), "0,00083");
+  EXPECT_EQ(FormatFuelNumber(1390.123456f, kPoint), "1390.1234");
   EXPECT_EQ(FormatFuelNumber(-2.0f, kPoint), "-2.000");
   EXPECT_EQ(FormatFuelNumber(3.4e38f, kPoint).size(), 43u);  // 39 digits, point, 3 decimals
-  // What the page shows reads back as a number in the same notation.
+  // What the page shows reads back as the same number, in either notation.
   for (const NumberLocale* loc : {&kComma, &kPoint}) {
-    EXPECT_TRUE(ParseFuelNumber(FormatFuelNumber(1234.5678f, *loc), *loc).has_value());
+    for (float v : {1234.5678f, 0.00083f, -3.5f, 1e-7f, 3.4e38f, 0.0f, 1390.0f}) {
+      SCOPED_TRACE(v);
+      EXPECT_EQ(ParseFuelNumber(FormatFuelNumber(v, *loc), *loc), v);
+    }
   }
 }
 
