@@ -223,8 +223,10 @@ void SettingsPage::SetBusy(bool busy) { BtnParamsWrite->setEnabled(!busy); }
 
 std::optional<int32_t> SettingsPage::ChosenBaud() const { return BaudOfEntry(CmbBaud2->currentIndex()); }
 
-void SettingsPage::OnFuelTypeChanged(int index) {
-  if (index >= 0) form_.Records().fuel.FuelType = static_cast<uint8_t>(index);
+void SettingsPage::OnFuelTypeChanged(int) {
+  // The fuel type reaches FuelRecord through CollectSettingsPage, on the
+  // command thread's turn; written from here it could meet a read job that
+  // is filling the same record.
   ApplyFuelEnabling();
 }
 
