@@ -64,7 +64,7 @@ class RecordingWindow final : public WindowOps {
   // Link settings as AdoptLinkSettings saw them.
   LinkSettings adopted{};
   // The settings page's part, played by the test (run inside the operation).
-  std::function<void()> onFill, onCollect, onNewBaud;
+  std::function<void()> onCollect, onNewBaud;
 
   void ShowPortStatus(int i) override { Record("ShowPortStatus(" + std::to_string(i) + ")"); }
   void ShowDeviceStatus(int c) override { Record("ShowDeviceStatus(" + std::to_string(c) + ")"); }
@@ -102,10 +102,7 @@ class RecordingWindow final : public WindowOps {
   void ShowTuningParams() override { Record("ShowTuningParams"); }
   void AddAfcPoint() override { Record("AddAfcPoint"); }
   void BuildDisplayMask() override { Record("BuildDisplayMask"); }
-  void FillSettingsPage() override {
-    if (onFill) onFill();
-    Record("FillSettingsPage");
-  }
+  void FillSettingsPage() override { Record("FillSettingsPage"); }
   void CollectSettingsPage() override {
     if (onCollect) onCollect();
     Record("CollectSettingsPage");
