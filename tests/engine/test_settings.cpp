@@ -3,6 +3,7 @@
 // The test plays the settings page's part in the window operations.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
