@@ -623,7 +623,9 @@ void TForm1::AdoptNewBaud() {
   if (const std::optional<int32_t> baud = TsSettings->ChosenBaud()) records_.link.baud = *baud;
   AdoptLinkSettings();
   // The command thread waits for this operation, so the link is ours here.
-  UartOpen(link_, records_.link.port, records_.link.baud);
+  // A port that does not reopen must not be left showing "open".
+  const bool reopened = UartOpen(link_, records_.link.port, records_.link.baud) == 0;
+  ShowPortStatus(reopened ? kPortStatusOpened : kPortStatusError);
 }
 
 void TForm1::ShowDeviceIdentity(bool identified) {

@@ -63,6 +63,8 @@ class RecordingWindow final : public WindowOps {
   }
   // Link settings as AdoptLinkSettings saw them.
   LinkSettings adopted{};
+  // The settings page's part, played by the test (run inside the operation).
+  std::function<void()> onCollect, onNewBaud;
 
   void ShowPortStatus(int i) override { Record("ShowPortStatus(" + std::to_string(i) + ")"); }
   void ShowDeviceStatus(int c) override { Record("ShowDeviceStatus(" + std::to_string(c) + ")"); }
@@ -83,8 +85,15 @@ class RecordingWindow final : public WindowOps {
     if (records) adopted = records->link;
     Record("AdoptLinkSettings");
   }
-  void AdoptNewAddress(int a) override { Record("AdoptNewAddress(" + std::to_string(a) + ")"); }
-  void AdoptNewBaud() override { Record("AdoptNewBaud"); }
+  // The link takes the new address, as the main window does.
+  void AdoptNewAddress(int a) override {
+    if (records) records->link.address = a;
+    Record("AdoptNewAddress(" + std::to_string(a) + ")");
+  }
+  void AdoptNewBaud() override {
+    if (onNewBaud) onNewBaud();
+    Record("AdoptNewBaud");
+  }
   // Kept apart from Calls(): the sequences the connection tests compare are
   // those of the status bar and the pages.
   void ShowDeviceIdentity(bool identified) override {
@@ -106,7 +115,10 @@ class RecordingWindow final : public WindowOps {
   void AddAfcPoint() override { Record("AddAfcPoint"); }
   void BuildDisplayMask() override { Record("BuildDisplayMask"); }
   void FillSettingsPage() override { Record("FillSettingsPage"); }
-  void CollectSettingsPage() override { Record("CollectSettingsPage"); }
+  void CollectSettingsPage() override {
+    if (onCollect) onCollect();
+    Record("CollectSettingsPage");
+  }
   void ShowHubImage() override { Record("ShowHubImage"); }
   void StoreHubImage() override { Record("StoreHubImage"); }
   void ShowLevel(int level, bool noData) override {
