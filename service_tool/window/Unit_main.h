@@ -89,6 +89,8 @@ class TForm1 : public QMainWindow {
   UartLink& Link() { return link_; }
   const WindowConfig& Config() const { return config_; }
   std::string LanguageFilePath() const;
+  // Where the settings file is saved (the calibration journal lives beside it).
+  std::string SettingsPath() const { return settingsFile_.ActivePath(); }
   bool PageChangeLocked() const { return pageLock_; }
   TForm_Logo* Splash() const { return splash_; }
   ScopePage& Scope() const { return *TsOscill; }

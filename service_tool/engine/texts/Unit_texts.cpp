@@ -36,6 +36,8 @@ constexpr KeyText kMessages[] = {
     {"msg_row_litr_out_of_range",
      "Строка %1: литраж не помещается в таблицу датчика (допустимо от 0 до 655350 л). Таблица не сохранена."},
     {"msg_row_mm_not_whole", "Строка %1: значение в мм не является целым числом"},
+    {"msg_hub_no_custom_tank",
+     "В HUB_DATA нет записи собственного бака (тип 1). Тарировочная таблица не записана в датчик."},
 };
 
 constexpr KeyText kPortStatus[] = {

@@ -57,8 +57,11 @@ enum class Msg : int {
   RowLevelOutOfRange,  // msg_row_level_out_of_range (%1)
   RowLitrOutOfRange,   // msg_row_litr_out_of_range (%1)
   RowMmNotWhole,       // msg_row_mm_not_whole (%1)
+  // The calibration page: the user's own tank was to be written, but the
+  // image has no record for it.
+  HubNoCustomTank,  // msg_hub_no_custom_tank
 };
-inline constexpr std::size_t kMessageCount = 23;
+inline constexpr std::size_t kMessageCount = 24;
 
 // Port status index as shown in the status bar.
 inline constexpr int kPortOpened = 0;
