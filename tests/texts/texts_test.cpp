@@ -14,7 +14,7 @@ SectionLookup Section(std::vector<std::pair<std::string, std::string>> lines) {
 }
 
 TEST(BuiltinTexts, KeyTablesHaveTheirSizesAndUniqueKeys) {
-  EXPECT_EQ(MessageKeys().size(), 23u);
+  EXPECT_EQ(MessageKeys().size(), 24u);
   EXPECT_EQ(PortStatusKeys().size(), 3u);
   EXPECT_EQ(DeviceStatusKeys().size(), 15u);
   EXPECT_EQ(ListKeys().size(), 20u);
@@ -102,7 +102,7 @@ TEST(LoadedFromSection, NeverAsksForKeysItDoesNotOwn) {
     asked.insert(std::string(key));
     return std::nullopt;
   });
-  EXPECT_EQ(asked.size(), 23u + 3u + 15u + 20u + 1u);
+  EXPECT_EQ(asked.size(), 24u + 3u + 15u + 20u + 1u);
   EXPECT_EQ(asked.count("sta_device9"), 0u);
   EXPECT_EQ(asked.count("hepl_file_name"), 1u);
 }
