@@ -4,6 +4,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QSignalBlocker>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <vector>
@@ -17,6 +18,8 @@
 namespace kl {
 
 namespace {
+
+constexpr int kIdleRetryMs = 100;
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 QString U(const char* s) { return QString::fromUtf8(s); }
@@ -276,15 +279,28 @@ QFileDialog* CalibrationPage::MakeFileDialog(const char* name, bool save) {
   return d;
 }
 
+void CalibrationPage::WhenIdle(std::function<void()> fn) {
+  // A transfer that began while a file dialog was open owns the image until
+  // it ends; the exchange waits for it.
+  if (!busy_) {
+    fn();
+    return;
+  }
+  QTimer::singleShot(kIdleRetryMs, this, [this, fn = std::move(fn)]() mutable { WhenIdle(std::move(fn)); });
+}
+
 void CalibrationPage::OnTanksImport() {
   QFileDialog* d = MakeFileDialog("OpenDialog1", false);
   connect(d, &QFileDialog::fileSelected, this, [this](const QString& file) {
-    EngineRecords& r = form_.Records();
-    const XlsResult result = PresetListImport(r.hub, r.tankTable, file.toStdString());
-    if (!result.text.empty()) Box(result.ok ? QMessageBox::Information : QMessageBox::Critical, result.text);
-    // The image changed in memory only; the sensor gets it with the set
-    // button.
-    form_.PostJob(JOB_SHOW_HUB);
+    WhenIdle([this, file] {
+      EngineRecords& r = form_.Records();
+      const XlsResult result = PresetListImport(r.hub, r.tankTable, file.toStdString());
+      if (!result.text.empty())
+        Box(result.ok ? QMessageBox::Information : QMessageBox::Critical, result.text);
+      // The image changed in memory only; the sensor gets it with the set
+      // button.
+      form_.PostJob(JOB_SHOW_HUB);
+    });
   });
   d->open();
 }
@@ -292,8 +308,11 @@ void CalibrationPage::OnTanksImport() {
 void CalibrationPage::OnTanksExport() {
   QFileDialog* d = MakeFileDialog("SaveDialog1", true);
   connect(d, &QFileDialog::fileSelected, this, [this](const QString& file) {
-    const XlsResult result = PresetListExport(form_.Records().hub, file.toStdString());
-    if (!result.text.empty()) Box(result.ok ? QMessageBox::Information : QMessageBox::Critical, result.text);
+    WhenIdle([this, file] {
+      const XlsResult result = PresetListExport(form_.Records().hub, file.toStdString());
+      if (!result.text.empty())
+        Box(result.ok ? QMessageBox::Information : QMessageBox::Critical, result.text);
+    });
   });
   d->open();
 }

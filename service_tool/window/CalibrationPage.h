@@ -69,6 +69,8 @@ class CalibrationPage : public QWidget {
   void OnTanksImport();
   void OnTanksExport();
   QFileDialog* MakeFileDialog(const char* name, bool save);
+  // Runs fn now, or once the running transfer has ended.
+  void WhenIdle(std::function<void()> fn);
   // A box of the program's kind (error or information, one OK), then `then`.
   void Box(QMessageBox::Icon icon, const std::string& text, std::function<void()> then = {});
   std::string MessageText(std::string_view key, int row) const;

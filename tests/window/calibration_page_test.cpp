@@ -4,6 +4,7 @@
 // button switches calibration mode on and off, and the set button writes.
 #include <QApplication>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -21,6 +22,7 @@
 #include "ConfigFiles.h"
 #include "HubData.h"
 #include "Unit_main.h"
+#include "Unit_xls.h"
 #include "virtual_sensor.h"
 
 using namespace kl;
@@ -139,6 +141,18 @@ class CalibrationPageTest : public QObject {
     QCOMPARE(p.SpinHubTankHeight->value(), 1234);
     // Nothing of this reached the sensor.
     QCOMPARE(sensor.State().tankId, 1);
+
+    // A cancelled import dialog posts nothing: the page is not shown again.
+    QTRY_VERIFY_WITH_TIMEOUT(p.BtnTanksImp->isEnabled(), kWaitMs);
+    p.EditHubVersion->setText("x");
+    QTest::mouseClick(p.BtnTanksImp, Qt::LeftButton);
+    auto* dialog = f->findChild<QFileDialog*>("OpenDialog1");
+    QVERIFY(dialog != nullptr);
+    QCOMPARE(dialog->nameFilters(), QStringList{kXlsDialogFilter});
+    QCOMPARE(dialog->fileMode(), QFileDialog::ExistingFile);
+    dialog->reject();
+    QTest::qWait(600);
+    QCOMPARE(p.EditHubVersion->text(), QString("x"));
   }
 
   void closingTheTableWindowSwitchesCalibrationModeOff() {
