@@ -4,7 +4,9 @@
 // Transfers are tried once each and never resumed: a failed read leaves the
 // image partly updated in memory (the page is not refreshed), a failed write
 // leaves the sensor with the blocks written so far. Every job ends by posting
-// the level poll, which keeps the page alive.
+// the level poll, which keeps the page alive, unless the user posted a job
+// while this one waited for the window: calibration mode on or off, or
+// leaving the page, must not be replaced by a poll.
 #include <algorithm>
 
 #include "Unit_cmd.h"
@@ -33,7 +35,7 @@ void TransferFailed(TCmdThread& t) {
   t.View().ShowDeviceStatus(t.result);
   t.View().SetIdle();
   t.ShowStatusError(t.result);
-  t.PostJob(JOB_LEVEL_POLL);
+  t.PostFollowUp(JOB_LEVEL_POLL);
 }
 
 }  // namespace
@@ -75,13 +77,13 @@ void JobReadHub(TCmdThread& t) {
   t.View().ShowDeviceStatus(t.result);
   t.View().SetIdle();
   t.View().ShowHubImage();
-  t.PostJob(JOB_LEVEL_POLL);
+  t.PostFollowUp(JOB_LEVEL_POLL);
 }
 
 void JobShowHub(TCmdThread& t) {
   t.View().SetIdle();
   t.View().ShowHubImage();
-  t.PostJob(JOB_LEVEL_POLL);
+  t.PostFollowUp(JOB_LEVEL_POLL);
 }
 
 void JobTareMode(TCmdThread& t) {
@@ -93,7 +95,7 @@ void JobTareMode(TCmdThread& t) {
     t.ShowStatusError(t.result);
     t.View().SetIdle();
   }
-  t.PostJob(JOB_LEVEL_POLL);
+  t.PostFollowUp(JOB_LEVEL_POLL);
 }
 
 void JobLevelPoll(TCmdThread& t) {
@@ -108,10 +110,8 @@ void JobLevelPoll(TCmdThread& t) {
   t.View().ShowLevel(r.echoHeader.Level(), r.echoHeader.NoLevel() != 0);
   // The sensor may have restarted while it was silent, with another table
   // or tank type: read everything again.
-  if (t.answerLost) {
-    t.answerLost = false;
-    t.PostJob(JOB_READ_HUB);
-  }
+  // (A job the user posted meanwhile goes first; a later good poll reads.)
+  if (t.answerLost && t.PostFollowUp(JOB_READ_HUB)) t.answerLost = false;
 }
 
 void JobWriteHub(TCmdThread& t) {
@@ -125,7 +125,7 @@ void JobWriteHub(TCmdThread& t) {
   // sensor with a table the user was just told was not stored.
   if (!r.hubStored) {
     t.View().SetIdle();
-    t.PostJob(JOB_LEVEL_POLL);
+    t.PostFollowUp(JOB_LEVEL_POLL);
     return;
   }
 
@@ -147,7 +147,7 @@ void JobWriteHub(TCmdThread& t) {
 
   t.View().ShowDeviceStatus(t.result);
   t.View().SetIdle();
-  t.PostJob(JOB_LEVEL_POLL);
+  t.PostFollowUp(JOB_LEVEL_POLL);
 }
 
 }  // namespace kl

@@ -116,6 +116,11 @@ class TCmdThread {
   // wakes the thread. Never waits. Any thread may call it.
   void PostJob(int32_t code);
 
+  // A handler's follow-up: stores the code only when nothing was posted
+  // since the current job was taken, so that a user's post made while the
+  // handler waited for a window is not replaced. False when it was not stored.
+  bool PostFollowUp(int32_t code);
+
   // Stops the poll timer and asks the thread to end, without waiting. From
   // here on pauses inside a job are cut short and no window operation is
   // called any more. A window that shuts down calls this first, then releases

@@ -321,6 +321,25 @@ TEST(Calibration, ALostLevelAnswerMakesTheNextGoodPollReadTheImageAgain) {
   EXPECT_EQ(t.window.Count("ShowHubImage"), 1u);
 }
 
+// The user presses "Таблица" while the read job waits for the page: the
+// calibration mode job he posted runs; the read's own poll does not replace it.
+TEST(Calibration, AJobPostedWhileTheReadWaitsForThePageIsNotReplaced) {
+  Rig t;
+  vsensor::SensorState s;
+  t.window.onShowHubImage = [&t] {
+    t.records.calibration.TareMode = 1;
+    t.engine->PostJob(JOB_TARE_MODE);
+  };
+  t.Start(s);
+  t.engine->PostJob(JOB_READ_HUB);
+  ASSERT_TRUE(t.WaitStarting("ShowLevel(", 1));
+  t.Finish();
+  const auto req = WithoutEchoes(Requests(*t.sensor));
+  ASSERT_FALSE(req.empty());
+  EXPECT_EQ(req.back(), Cmd(SVC_SET_TARE_MODE, 1));
+  EXPECT_EQ(t.sensor->State().tareMode, 1);
+}
+
 TEST(HubBlocks, CountIsRoundedUpAndBoundByTheOneByteIndex) {
   EXPECT_EQ(HubBlockCount(0), 0);
   EXPECT_EQ(HubBlockCount(1), 1);
