@@ -210,14 +210,13 @@ void CalibrationPage::StoreHubImage(std::function<void()> done) {
   auto store = [this, done, selected](bool rebuildInvalid) {
     EngineRecords& rec = form_.Records();
     CollectingUi collected;
-    CollectingUi* ui = &collected;
     rec.hubStored = StoreHubForWriting(rec.hub, rec.tankTable, selected, CmbHubMlPerBit->currentIndex(),
                                        rebuildInvalid, collected);
     // Each report in its own box, one after the other; the job goes on
     // once the user has closed the last.
     std::function<void()> chain = done;
-    for (size_t i = ui->shown.size(); i-- > 0;) {
-      chain = [this, text = MessageText(ui->shown[i].first, ui->shown[i].second), chain] {
+    for (size_t i = collected.shown.size(); i-- > 0;) {
+      chain = [this, text = MessageText(collected.shown[i].first, collected.shown[i].second), chain] {
         Box(QMessageBox::Critical, text, chain);
       };
     }
