@@ -19,8 +19,10 @@ COM=${KL31_DEMO_COM:-5}
 
 # A sensor somewhere the tool has to search for: 19200 bit/s, address 7, paced
 # like a real line. Flags 0x30: baud code 4 (19200), and bit 5 so that it
-# answers the search's broadcast with its own address.
-"$bin/virtual_sensor" --com "$COM" --baud 19200 --address 7 --set flags=0x30 --pace > "$KL31_PORTS_DIR/.vsensor.out" 2>&1 &
+# answers the search's broadcast with its own address. Its virtual tank holds
+# 60 litres; lines written to the pipe "$KL31_PORTS_DIR/tank" pour and drain.
+"$bin/virtual_sensor" --com "$COM" --baud 19200 --address 7 --set flags=0x30 --pace \
+  --set tank=1 --set tank_litres=60 --control "$KL31_PORTS_DIR/tank" > "$KL31_PORTS_DIR/.vsensor.out" 2>&1 &
 vs=$!
 trap 'kill $vs 2>/dev/null; wait $vs 2>/dev/null || true' EXIT
 for _ in $(seq 50); do

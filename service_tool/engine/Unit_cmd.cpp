@@ -50,6 +50,17 @@ void TCmdThread::PostJob(int32_t code) {
   wake_.Signal();
 }
 
+bool TCmdThread::PostFollowUp(int32_t code) {
+  {
+    std::lock_guard<std::mutex> g(engineLock_);
+    if (slot_ != kJobSlotEmpty) return false;
+    timer_.Kill();
+    slot_ = code;
+  }
+  wake_.Signal();
+  return true;
+}
+
 void TCmdThread::RequestStop() {
   stop_.RequestStop();
   std::lock_guard<std::mutex> g(engineLock_);

@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "EngineSync.h"
+#include "HubData.h"
 #include "Unit_texts.h"
 #include "Unit_uart.h"
 #include "WindowOps.h"
@@ -76,6 +77,16 @@ struct EngineRecords {
   // Frequency sweep: last frequency seen and its peak.
   int32_t sweepFrequency = 0;
   int32_t sweepPeak = 0;
+  // The sensor's preset tank table image and the calibration table, 64 KiB
+  // each, for the whole run. Only JOB_READ_HUB and JOB_WRITE_HUB touch them
+  // on the command thread; everything else runs on the window's thread while
+  // no transfer runs or while the engine waits for a window operation.
+  HubImage hub;
+  TankTable tankTable;
+  // Set by StoreHubImage: true when the image is ready to be written, false
+  // when it stopped early (an invalid image kept, no custom record, a table
+  // too big). JOB_WRITE_HUB then writes nothing.
+  bool hubStored = false;
 };
 
 class TCmdThread;
@@ -104,6 +115,11 @@ class TCmdThread {
   // Kills the pending poll timer, stores the code (the last post wins) and
   // wakes the thread. Never waits. Any thread may call it.
   void PostJob(int32_t code);
+
+  // A handler's follow-up: stores the code only when nothing was posted
+  // since the current job was taken, so that a user's post made while the
+  // handler waited for a window is not replaced. False when it was not stored.
+  bool PostFollowUp(int32_t code);
 
   // Stops the poll timer and asks the thread to end, without waiting. From
   // here on pauses inside a job are cut short and no window operation is
@@ -190,6 +206,9 @@ void JobReadSettings(TCmdThread& t);
 void JobWriteSettings(TCmdThread& t);
 
 // --- calibration page jobs (Calibration.cpp) ---
+// Blocks of 128 bytes an image of `size` bytes travels in; the block index is
+// one byte on the line, so no more than 256.
+int HubBlockCount(uint16_t size);
 void JobReadHub(TCmdThread& t);
 void JobShowHub(TCmdThread& t);
 void JobTareMode(TCmdThread& t);

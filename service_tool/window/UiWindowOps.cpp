@@ -76,11 +76,14 @@ void UiWindowOps::FillSettingsPage() {
 void UiWindowOps::CollectSettingsPage() {
   invoker_.Run([&] { form_.SettingsPg().CollectSettingsPage(); });
 }
+// Both may ask the user first; the engine waits for the answer.
 void UiWindowOps::ShowHubImage() {
-  invoker_.Run([&] { form_.Calibration().ShowHubImage(); });
+  invoker_.RunUntilDone(
+      [this](std::function<void()> done) { form_.Calibration().ShowHubImage(std::move(done)); });
 }
 void UiWindowOps::StoreHubImage() {
-  invoker_.Run([&] { form_.Calibration().StoreHubImage(); });
+  invoker_.RunUntilDone(
+      [this](std::function<void()> done) { form_.Calibration().StoreHubImage(std::move(done)); });
 }
 void UiWindowOps::ShowLevel(int levelCode, bool noData) {
   invoker_.Run([&] { form_.Calibration().ShowLevel(levelCode, noData); });

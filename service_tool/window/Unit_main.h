@@ -115,6 +115,8 @@ class TForm1 : public QMainWindow {
   // The language file the texts come from (the user's copy that holds the
   // chosen language, or the shipped one); other windows translate from it.
   std::string LanguageFilePath() const;
+  // Where the settings file is saved (the calibration journal lives beside it).
+  std::string SettingsPath() const { return settingsFile_.ActivePath(); }
   bool PageChangeLocked() const { return pageLock_; }
   TForm_Logo* Splash() const { return splash_; }
   ScopePage& Scope() const { return *TsOscill; }

@@ -23,6 +23,10 @@ class RecordingWindow final : public WindowOps {
   EngineRecords* records = nullptr;
   bool answerYes = true;
   bool holdBoxes = false;  // boxes stay open until Close()
+  // Run (on the command thread) where the page would take its values into
+  // the image or show it; the calibration tests use them as the page.
+  std::function<void()> onStoreHubImage;
+  std::function<void()> onShowHubImage;
 
   std::vector<std::string> Calls() const {
     std::lock_guard<std::mutex> g(m_);
@@ -119,8 +123,14 @@ class RecordingWindow final : public WindowOps {
     if (onCollect) onCollect();
     Record("CollectSettingsPage");
   }
-  void ShowHubImage() override { Record("ShowHubImage"); }
-  void StoreHubImage() override { Record("StoreHubImage"); }
+  void ShowHubImage() override {
+    if (onShowHubImage) onShowHubImage();
+    Record("ShowHubImage");
+  }
+  void StoreHubImage() override {
+    if (onStoreHubImage) onStoreHubImage();
+    Record("StoreHubImage");
+  }
   void ShowLevel(int level, bool noData) override {
     Record("ShowLevel(" + std::to_string(level) + "," + (noData ? "1" : "0") + ")");
   }

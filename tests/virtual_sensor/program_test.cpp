@@ -165,5 +165,38 @@ TEST(Program, RefusesBadOptions) {
   }
 }
 
+// The control pipe pours into the virtual tank while the sensor runs, and the
+// level echo follows.
+TEST(Program, ControlPipePoursIntoTheTank) {
+  PortsFolderGuard ports;
+  const std::string pipe = ports.Path() + "/tank";
+  Program p({"--com", "3", "--set", "tank=1", "--control", pipe});
+  ASSERT_EQ(p.FirstLine().rfind("COM3 -> ", 0), 0u);
+  Line l;
+  ASSERT_TRUE(l.Open(ports.Path() + "/COM3", 19200));
+  auto levelEcho = [&l](uint16_t* level, uint16_t* noLevel) {
+    if (!l.Send(BuildRequest(1, cmd::kGetEcho, {11}))) return false;
+    const Bytes echo = l.Read(kEchoBlockSize);
+    if (echo.size() != kEchoBlockSize) return false;
+    *level = static_cast<uint16_t>(echo[8 + 62] | (echo[8 + 63] << 8));
+    *noLevel = static_cast<uint16_t>(echo[8 + 66] | (echo[8 + 67] << 8));
+    return true;
+  };
+  uint16_t level = 0, noLevel = 0;
+  ASSERT_TRUE(levelEcho(&level, &noLevel));
+  EXPECT_NE(noLevel, 0) << "an empty tank gives no echo";
+  { std::ofstream(pipe) << "pour 100\nbogus line\n"; }
+  SensorState expected;
+  ASSERT_TRUE(ApplyControlLine("pour 100", expected, nullptr));
+  for (int i = 0; i < 500 && levelEcho(&level, &noLevel) && noLevel != 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(noLevel, 0);
+  EXPECT_EQ(level, expected.level);
+  l.Close();
+  EXPECT_EQ(p.Stop(SIGTERM), 0);
+  struct stat st {};
+  EXPECT_NE(::lstat(pipe.c_str(), &st), 0) << "the pipe is removed on exit";
+}
+
 }  // namespace
 }  // namespace kl::vsensor

@@ -1,11 +1,18 @@
 // virtual_sensor: a KL31 sensor on a pseudo-terminal, linked as COM<n>.
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <string>
+#include <thread>
 
 #include "virtual_sensor.h"
 
@@ -15,7 +22,7 @@ void Usage() {
   std::fprintf(stderr,
                "usage: virtual_sensor --com N [--baud B] [--address A] [--firmware V]\n"
                "         [--model XXXX] [--state FILE] [--set key=value]... [--pace]\n"
-               "         [--seed S] [--fault kind:cmd:count:param]...\n"
+               "         [--seed S] [--fault kind:cmd:count:param]... [--control FIFO]\n"
                "fault kinds: none delay crc echosum marker cut address command status double\n");
 }
 
@@ -28,6 +35,66 @@ bool ToInt(const char* text, long long lo, long long hi, long long& out) {
   return true;
 }
 
+// The control channel: a named pipe whose lines ("pour 10", "drain 2.5",
+// "set level=1200") change the running sensor. Opened for reading and
+// writing, so that writers coming and going never end the stream.
+class ControlChannel {
+ public:
+  bool Open(const std::string& path, std::string* error) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && !S_ISFIFO(st.st_mode)) {
+      *error = path + " exists and is not a named pipe";
+      return false;
+    }
+    if (::mkfifo(path.c_str(), 0600) != 0 && errno != EEXIST) {
+      *error = "mkfifo " + path + ": " + std::strerror(errno);
+      return false;
+    }
+    fd_ = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd_ < 0) {
+      *error = "open " + path + ": " + std::strerror(errno);
+      return false;
+    }
+    path_ = path;
+    return true;
+  }
+  void Run(kl::vsensor::VirtualSensor& sensor) {
+    thread_ = std::thread([this, &sensor] { Loop(sensor); });
+  }
+  void Close() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    if (fd_ >= 0) ::close(fd_);
+    if (!path_.empty()) ::unlink(path_.c_str());
+  }
+
+ private:
+  void Loop(kl::vsensor::VirtualSensor& sensor) {
+    std::string pending;
+    char buf[256];
+    while (!stop_) {
+      pollfd p{fd_, POLLIN, 0};
+      if (::poll(&p, 1, 100) <= 0) continue;
+      const ssize_t n = ::read(fd_, buf, sizeof buf);
+      if (n <= 0) continue;
+      pending.append(buf, static_cast<size_t>(n));
+      for (size_t eol; (eol = pending.find('\n')) != std::string::npos;) {
+        const std::string line = pending.substr(0, eol);
+        pending.erase(0, eol + 1);
+        if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
+        std::string error;
+        if (!sensor.Control(line, &error)) std::fprintf(stderr, "virtual_sensor: %s\n", error.c_str());
+      }
+      if (pending.size() > 4096) pending.clear();  // no line is that long
+    }
+  }
+
+  int fd_ = -1;
+  std::string path_;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -37,7 +104,7 @@ int main(int argc, char** argv) {
   std::vector<std::pair<std::string, std::string>> settings;
   long long com = -1, seed = 1;
   bool pace = false, flagsGiven = false, baudGiven = false;
-  std::string stateFile, error;
+  std::string stateFile, controlPath, error;
 
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -68,6 +135,8 @@ int main(int argc, char** argv) {
       settings.emplace_back(kv.substr(0, eq), kv.substr(eq + 1));
       flagsGiven |= kv.substr(0, eq) == "flags";
       baudGiven |= kv.substr(0, eq) == "baud";
+    } else if (arg == "--control") {
+      controlPath = value();
     } else if (arg == "--pace") {
       pace = true;
     } else if (arg == "--seed") {
@@ -122,11 +191,21 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "virtual_sensor: %s\n", error.c_str());
     return 1;
   }
+  ControlChannel control;
+  if (!controlPath.empty()) {
+    if (!control.Open(controlPath, &error)) {
+      std::fprintf(stderr, "virtual_sensor: %s\n", error.c_str());
+      sensor.Stop();
+      return 1;
+    }
+    control.Run(sensor);
+  }
   std::printf("%s -> %s\n", sensor.PortName().c_str(), sensor.SlavePath().c_str());
   std::fflush(stdout);
 
   int sig = 0;
   sigwait(&stopSignals, &sig);
+  control.Close();
   sensor.Stop();
   return 0;
 }

@@ -147,6 +147,11 @@ const std::vector<std::pair<std::string, Setter>>& Keys() {
       {"echo_error", Int(&SensorState::echoError, 0, 65535)},
       {"no_level", Int(&SensorState::noLevel, 0, 65535)},
       {"hub_file", LoadHubFile},
+      {"tank", Bool(&SensorState::tankOn)},
+      {"tank_litres", Float(&SensorState::tankLitres)},
+      {"tank_diameter", Float(&SensorState::tankDiameter)},
+      {"tank_length", Float(&SensorState::tankLength)},
+      {"tank_dead_zone", Float(&SensorState::tankDeadZone)},
   };
   return keys;
 }

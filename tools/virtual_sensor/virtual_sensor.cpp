@@ -199,7 +199,8 @@ struct VirtualSensor::Impl {
   void Simulate() {
     const int64_t now = clock->NowMs();
     SensorState& s = state;
-    if (s.levelDrift != 0) {
+    TankUpdate(s);
+    if (s.levelDrift != 0 && !s.tankOn) {
       const int32_t top = s.customTankHeight ? s.customTankHeight : 65535;
       driftCarry += static_cast<double>(s.levelDrift) * static_cast<double>(now - driftLastMs) / 1000.0;
       const double whole = std::trunc(driftCarry);
@@ -1000,6 +1001,11 @@ void VirtualSensor::SetState(const SensorState& state) {
   impl_->state = state;
   if (impl_->state.hub.size() != kHubSize) impl_->state.hub.resize(kHubSize, 0);
   impl_->ResetSimulation();
+}
+
+bool VirtualSensor::Control(const std::string& line, std::string* error) {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  return ApplyControlLine(line, impl_->state, error);
 }
 
 void VirtualSensor::SetPacing(bool on) {

@@ -157,6 +157,15 @@ struct SensorState {
   uint16_t echoError = 0;          // HdrError
   uint16_t noLevel = 0;            // HdrNoLevel: non-zero hides the echo
 
+  // The virtual tank. When on, the level follows the litres in it through
+  // the tank's shape (a horizontal cylinder), and below the dead zone the
+  // sensor reports no level; `level` and `noLevel` are then its output.
+  bool tankOn = false;
+  float tankLitres = 0.0f;
+  float tankDiameter = 600.0f;  // mm
+  float tankLength = 1000.0f;   // mm
+  float tankDeadZone = 20.0f;   // mm of fuel below which there is no echo
+
   std::vector<uint8_t> hub = DefaultHubImage();  // kHubSize bytes
 };
 
@@ -166,6 +175,24 @@ struct SensorState {
 bool LoadStateFile(const std::string& path, SensorState& state, std::string* error);
 // Applies one "key=value" setting (the same keys as the file).
 bool ApplySetting(const std::string& key, const std::string& value, SensorState& state, std::string* error);
+
+// ---- virtual tank --------------------------------------------------------
+
+// Litres in the tank when the fuel stands `mm` high, and the full tank.
+double TankLitresAt(const SensorState& s, double mm);
+double TankCapacity(const SensorState& s);
+// The fuel's level in mm for the tank's litres (clamped to empty and full).
+double TankLevelMm(const SensorState& s);
+// Sets `level` (0.1 mm) and `noLevel` from the tank when it is on.
+void TankUpdate(SensorState& s);
+
+// One line of the control channel, applied to `state`:
+//   pour L       add L litres (switches the tank on)
+//   drain L      take L litres out (not below empty)
+//   litres L     set the content
+//   set key=value  any state-file setting
+// False, with a reason, for anything else; the state is then unchanged.
+bool ApplyControlLine(const std::string& line, SensorState& state, std::string* error);
 
 // ---- faults -------------------------------------------------------------
 
@@ -245,6 +272,8 @@ class VirtualSensor {
   SensorState State() const;  // snapshot
   void SetState(const SensorState& state);
   void SetPacing(bool on);  // answer bytes paced at 10 bits a byte
+  // A control line (ApplyControlLine) applied while the sensor runs.
+  bool Control(const std::string& line, std::string* error);
 
   // Command bytes of accepted requests (right speed, address and checksum), in order.
   std::vector<uint8_t> ReceivedCommands() const;

@@ -40,6 +40,8 @@ constexpr KeyText kMessages[] = {
     {"msg_help_not_opened",
      "Не удалось открыть инструкцию: не найдена программа для её просмотра. "
      "Откройте файл вручную:"},
+    {"msg_hub_no_custom_tank",
+     "В HUB_DATA нет записи собственного бака (тип 1). Тарировочная таблица не записана в датчик."},
 };
 
 constexpr KeyText kPortStatus[] = {

@@ -62,8 +62,11 @@ enum class Msg : int {
   // The desktop could not open the instruction document; the document's full
   // path is shown on the next line.
   HelpNotOpened,  // msg_help_not_opened
+  // The calibration page: the user's own tank was to be written, but the
+  // image has no record for it.
+  HubNoCustomTank,  // msg_hub_no_custom_tank
 };
-inline constexpr std::size_t kMessageCount = 25;
+inline constexpr std::size_t kMessageCount = 26;
 
 // Port status index as shown in the status bar.
 inline constexpr int kPortOpened = 0;
