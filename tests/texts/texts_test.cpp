@@ -14,7 +14,7 @@ SectionLookup Section(std::vector<std::pair<std::string, std::string>> lines) {
 }
 
 TEST(BuiltinTexts, KeyTablesHaveTheirSizesAndUniqueKeys) {
-  EXPECT_EQ(MessageKeys().size(), 23u);
+  EXPECT_EQ(MessageKeys().size(), kMessageCount);
   EXPECT_EQ(PortStatusKeys().size(), 3u);
   EXPECT_EQ(DeviceStatusKeys().size(), 15u);
   EXPECT_EQ(ListKeys().size(), 20u);

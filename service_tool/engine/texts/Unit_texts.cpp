@@ -36,6 +36,11 @@ constexpr KeyText kMessages[] = {
     {"msg_row_litr_out_of_range",
      "Строка %1: литраж не помещается в таблицу датчика (допустимо от 0 до 655350 л). Таблица не сохранена."},
     {"msg_row_mm_not_whole", "Строка %1: значение в мм не является целым числом"},
+    // Oscilloscope page: an edit that holds no integer (%1 is its text), and
+    // saving the oscillogram.
+    {"msg_not_integer", "\"%1\" не является целым числом"},
+    {"msg_save_oscill", "Сохранить осциллограмму…"},
+    {"msg_save_oscill_failed", "Не удалось сохранить файл %1"},
 };
 
 constexpr KeyText kPortStatus[] = {

@@ -57,8 +57,12 @@ enum class Msg : int {
   RowLevelOutOfRange,  // msg_row_level_out_of_range (%1)
   RowLitrOutOfRange,   // msg_row_litr_out_of_range (%1)
   RowMmNotWhole,       // msg_row_mm_not_whole (%1)
+  // Oscilloscope page.
+  NotInteger,        // msg_not_integer (%1: the text)
+  SaveOscill,        // msg_save_oscill (menu item and button)
+  SaveOscillFailed,  // msg_save_oscill_failed (%1: the file)
 };
-inline constexpr std::size_t kMessageCount = 23;
+inline constexpr std::size_t kMessageCount = 26;
 
 // Port status index as shown in the status bar.
 inline constexpr int kPortOpened = 0;
