@@ -69,7 +69,8 @@ class ScopePageTest : public QObject {
     setenv("KL31_PORTS_DIR", (base + "/ports").c_str(), 1);
     vsensor::SensorState st;
     st.baud = 38400;
-    st.flags = static_cast<uint8_t>((st.flags & ~(7u << 2)) | (vsensor::CodeFromBaud(38400) << 2) | (1u << 5));
+    st.flags =
+        static_cast<uint8_t>((st.flags & ~(7u << 2)) | (vsensor::CodeFromBaud(38400) << 2) | (1u << 5));
     st.address = 3;
     sensor_ = std::make_unique<vsensor::VirtualSensor>(st, 9);
     std::string error;

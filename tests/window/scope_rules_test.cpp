@@ -56,9 +56,9 @@ TEST(ScopeRules, TypedFrequenciesAndPulsesAreLimitedByTheTrackBars) {
 TEST(ScopeRules, GainAttenuatorAndIntegratorWords) {
   EXPECT_EQ(GainWord(25, 12), 3097);  // "Авто" with "12"
   EXPECT_EQ(GainWord(3, 25), 3 + 25 * 256);
-  EXPECT_EQ(GainWord(-1, 12), 0xFFFF);     // no gain chosen: the whole word is -1
-  EXPECT_EQ(GainWord(5, -1), 0xFF05);      // no limit chosen: every bit above the low byte
-  EXPECT_EQ(GainEntry(0x1A1A), 25);        // limited to the last entry
+  EXPECT_EQ(GainWord(-1, 12), 0xFFFF);  // no gain chosen: the whole word is -1
+  EXPECT_EQ(GainWord(5, -1), 0xFF05);   // no limit chosen: every bit above the low byte
+  EXPECT_EQ(GainEntry(0x1A1A), 25);     // limited to the last entry
   EXPECT_EQ(GainMaxEntry(0x1A1A), 25);
   EXPECT_EQ(GainEntry(3097), 25);
   EXPECT_EQ(GainMaxEntry(3097), 12);
@@ -70,7 +70,7 @@ TEST(ScopeRules, GainAttenuatorAndIntegratorWords) {
 }
 
 TEST(ScopeRules, TheAutomaticDisplayTestWalksFifteenMasks) {
-  const std::vector<uint32_t> expected = {0x200, 0x400, 0x800, 0x1000, 0x2000, 0x4000, 0x1,   0x2,
+  const std::vector<uint32_t> expected = {0x200, 0x400, 0x800, 0x1000, 0x2000, 0x4000,  0x1,   0x2,
                                           0x4,   0x8,   0x10,  0x20,   0x40,   0x20000, 0x100, 0x200};
   uint32_t mask = 0x100;  // what the button sets before the first step
   for (uint32_t want : expected) {
