@@ -180,7 +180,7 @@ TEST_F(Scope, FrequencyWriteCarriesTheFilterAndAFailedOneSkipsIt) {
   records.tuning.Filter = 1500;
   engine->PostJob(JOB_SET_FREQ);
   ASSERT_TRUE(WaitCount("ShowEcho", window.Count("ShowEcho") + 2));
-  EXPECT_EQ(records.echoHeader.Frequency(), 1500);
+  EXPECT_EQ(sensor->State().frequency, 1500);
   EXPECT_EQ(sensor->State().filter, 1500);
 
   sensor->InjectFault({vsensor::FaultKind::AckStatus, SVC_SET_FREQ, 2, 1});

@@ -102,7 +102,7 @@ TEST(LoadedFromSection, NeverAsksForKeysItDoesNotOwn) {
     asked.insert(std::string(key));
     return std::nullopt;
   });
-  EXPECT_EQ(asked.size(), 23u + 3u + 15u + 20u + 1u);
+  EXPECT_EQ(asked.size(), kMessageCount + 3u + 15u + 20u + 1u);
   EXPECT_EQ(asked.count("sta_device9"), 0u);
   EXPECT_EQ(asked.count("hepl_file_name"), 1u);
 }

@@ -71,7 +71,8 @@ void FillEcho(kl::EngineRecords& rec, int mode, unsigned seed) {
   const int n = mode == 1 ? 1472 : 1984;
   for (int i = 0; i < n; ++i) {
     const double x = mode == 1 ? i : i * 1472.0 / 1984.0;
-    double env = (x < 18 ? 30000 : 30000 * std::exp(-(x - 18) / 6.0)) + 6000 * std::exp(-0.5 * std::pow((x - 273) / 9, 2)) +
+    double env = (x < 18 ? 30000 : 30000 * std::exp(-(x - 18) / 6.0)) +
+                 6000 * std::exp(-0.5 * std::pow((x - 273) / 9, 2)) +
                  1500 * std::exp(-0.5 * std::pow((x - 506) / 9, 2)) + 100 + std::rand() % 80;
     double v = mode == 1 ? env : env * std::sin(i * 1000.0 / 6000.0 * 6.283);
     rec.echoSamples.samples[static_cast<size_t>(i)] = static_cast<int16_t>(std::clamp(v, -32000.0, 32000.0));
@@ -93,9 +94,10 @@ void BenchShowEcho(kl::TForm1& form) {
       QApplication::processEvents();
     }
     const Stats s = Summarise(times);
-    std::printf("  %-8s (%4d points%s): median %.3f ms, p99 %.3f ms, max %.3f ms  (goal median <= 5 ms: %s)\n",
-                mode == 1 ? "envelope" : "raw", mode == 1 ? 1472 : 1984, mode == 1 ? " + 1472 contrast" : "",
-                s.median, s.p99, s.max, s.median <= 5.0 ? "met" : "NOT met");
+    std::printf(
+        "  %-8s (%4d points%s): median %.3f ms, p99 %.3f ms, max %.3f ms  (goal median <= 5 ms: %s)\n",
+        mode == 1 ? "envelope" : "raw", mode == 1 ? 1472 : 1984, mode == 1 ? " + 1472 contrast" : "",
+        s.median, s.p99, s.max, s.median <= 5.0 ? "met" : "NOT met");
   }
   // What a repaint of the chart costs on top, for comparison.
   std::vector<double> paints;
@@ -192,7 +194,8 @@ void BenchRates(int seconds) {
     const double lineRate = 1000.0 / lineMs;
     const Stats ps = periods.empty() ? Stats{0, 0, 0} : Summarise(periods);
     std::printf(
-        "  %-8s: %.3f echoes/s (period median %.1f ms, max %.1f ms, %d failed transactions), line-limited %.3f "
+        "  %-8s: %.3f echoes/s (period median %.1f ms, max %.1f ms, %d failed transactions), line-limited "
+        "%.3f "
         "echoes/s (%.1f ms) -> %.1f %% (goal >= 95 %%: %s)\n",
         mode == 1 ? "envelope" : "raw", rate, ps.median, ps.max, window.failures.load(), lineRate, lineMs,
         100.0 * rate / lineRate, rate >= 0.95 * lineRate ? "met" : "NOT met");
@@ -228,7 +231,8 @@ void BenchRates(int seconds) {
                            TransactionMs(12, 5) + reads * (kl::kJobPauseMs + TransactionMs(5, 24 * 140)) +
                            TransactionMs(8, 5) + TransactionMs(12, 5);
   std::printf(
-      "\nDefault sweep (step 20, %d points, %d failed transactions): %.1f s; line-limited with its pauses %.1f s "
+      "\nDefault sweep (step 20, %d points, %d failed transactions): %.1f s; line-limited with its pauses "
+      "%.1f s "
       "(%.1f %%)\n",
       points, window.failures.load(), took / 1000.0, lineSweep / 1000.0, 100.0 * lineSweep / took);
   engine.Terminate();
