@@ -215,6 +215,14 @@ void ScopePage::BuildChart() {
   Series2->attachAxis(axisAfc_);
   Series2->attachAxis(axisY_);
   axisX_->setRange(0, 1472 * 10.0);
+  // Round tick values: every 2000 (envelope) or 250 (raw) units, every
+  // 500 kHz on the sweep's axis.
+  axisX_->setTickType(QValueAxis::TicksDynamic);
+  axisX_->setTickAnchor(0);
+  axisX_->setTickInterval(2000);
+  axisAfc_->setTickType(QValueAxis::TicksDynamic);
+  axisAfc_->setTickAnchor(kFreqMin);
+  axisAfc_->setTickInterval(500);
   SetLeftAxis(0);
 
   Chart1 = Named(new QChartView(chart_, this), "Chart1");
@@ -528,6 +536,7 @@ void ScopePage::ShowEcho() {
   if (mode != shownMode_) {
     shownMode_ = mode;
     axisX_->setRange(0, view.samples * view.step);
+    axisX_->setTickInterval(mode == 1 ? 2000 : 250);
   }
 }
 

@@ -221,6 +221,37 @@ class ScopePageTest : public QObject {
     QCOMPARE(p.PcPulse->currentWidget(), p.TsPulse);
   }
 
+  void automaticTuningStep2ShowsProgressThenTheResult() {
+    vsensor::SensorState st = sensor_->State();
+    st.autoStepMs = 2500;
+    st.resonance = 1300;
+    sensor_->SetState(st);
+    SearchAndEnter();
+    ScopePage& p = Page();
+    p.PcPulse->setCurrentWidget(p.TsAuto);
+    QTest::mouseClick(p.SbAfc, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(p.LblDataInst->text(), QString::fromUtf8("Сканирование..."), kWaitMs);
+    QVERIFY(p.SbAfc->isChecked());
+    QVERIFY(!p.SbPre->isChecked());
+    QVERIFY(!p.EditAuth->isEnabled());
+    QVERIFY(p.LblDataInst->isEnabled());
+    QVERIFY(form_->PageChangeLocked());
+    p.PcPulse->setCurrentIndex(0);
+    QCOMPARE(p.PcPulse->currentWidget(), p.TsAuto);
+    // The sensor reports success; tuning is switched off and the tuned
+    // values are read back.
+    QTRY_VERIFY_WITH_TIMEOUT(FindBox("InfoBox") != nullptr, kWaitMs);
+    QCOMPARE(FindBox("InfoBox")->text(),
+             QString::fromUtf8("Автоматическое определение параметров завершено успешно"));
+    FindBox("InfoBox")->close();
+    QTRY_COMPARE_WITH_TIMEOUT(p.TbFreq->value(), 1300, kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(p.EditAuth->isEnabled(), kWaitMs);
+    QVERIFY(!p.SbAfc->isChecked());
+    QCOMPARE(p.LblDataInst->text(), QString::fromUtf8("Не активен"));
+    QCOMPARE(int(sensor_->State().mode), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(p.LblFreq->text(), QString("1300"), kWaitMs);
+  }
+
   void savesTheOscillogramAsPictureAndNumbers() {
     SearchAndEnter();
     ScopePage& p = Page();
