@@ -5,9 +5,7 @@ namespace kl {
 XlsResult TareSheetExport(const TareRows&, const std::string&, const std::string&) {
   return {false, "Error save excel file\nUnknown error"};
 }
-XlsResult TareSheetImport(TareRows&, const std::string&) {
-  return {false, "Error read excel file\nUnknown error"};
-}
+XlsResult TareSheetImport(TareRows&, const std::string&) { return {false, "Error read excel file\nUnknown error"}; }
 XlsResult PresetListImport(HubImage&, TankTable&, const std::string&) {
   return {false, "Error read excel file\nUnknown error"};
 }
