@@ -201,6 +201,17 @@ void JobSetIntegrator(TCmdThread& t);
 void JobAfcSweep(TCmdThread& t);
 void JobDisplayTest(TCmdThread& t);
 
+// The frequency sweep walks the sensor from the lowest to the highest
+// frequency and ends when the sensor wraps back. It is bounded: at most this
+// many echo reads for a step (a step below 1 counts as 1), and it also ends
+// after kAfcStallReads reads in a row that saw no new frequency.
+inline constexpr int32_t kAfcLowestFrequency = 500;
+inline constexpr int32_t kAfcHighestFrequency = 4000;
+inline constexpr int kAfcReadMargin = 20;
+inline constexpr int kAfcStallReads = 20;
+inline constexpr int kAfcSamples = 1472;  // the envelope echo's samples, where the peak is looked for
+int AfcSweepReadLimit(int32_t step);
+
 // --- settings page jobs (Settings.cpp) ---
 void JobReadSettings(TCmdThread& t);
 void JobWriteSettings(TCmdThread& t);

@@ -18,6 +18,7 @@
 
 #include <cstdio>
 
+#include "ScopePage.h"
 #include "Unit_main.h"
 
 namespace {
@@ -38,6 +39,36 @@ bool Save(const QString& folder, const QString& name) {
   const QString path = QDir(folder).filePath(prefix + name + ".png");
   const bool ok = s && s->grabWindow(0).save(path);
   std::printf("%s %s\n", ok ? "saved" : "FAILED", qPrintable(path));
+  return ok;
+}
+
+// The oscilloscope page with the contrast trace switched on, then with a
+// finished frequency sweep.
+bool ScopeSnapshots(kl::TForm1& form, const QString& folder) {
+  kl::ScopePage& page = form.Scope();
+  page.ChkSeries3->setChecked(true);
+  Settle(1200);
+  bool ok = Save(folder, "3a-oscilloscope-integrator");
+  page.PcPulse->setCurrentWidget(page.TsAfc);
+  page.EditDAfc->setText("50");
+  page.BtnAFC->click();
+  QElapsedTimer t;
+  t.start();
+  auto box = [&form] {
+    for (QMessageBox* b : form.findChildren<QMessageBox*>())
+      if (b->isVisible()) return b;
+    return static_cast<QMessageBox*>(nullptr);
+  };
+  while (t.elapsed() < 120000 && !box()) Settle(100);
+  page.ChkSeries2->setChecked(true);
+  Settle(300);
+  ok = Save(folder, "3b-oscilloscope-sweep-done") && ok;
+  if (QMessageBox* b = box()) b->close();
+  Settle(1200);
+  ok = Save(folder, "3c-oscilloscope-sweep") && ok;
+  page.ChkSeries2->setChecked(false);
+  page.ChkSeries3->setChecked(false);
+  page.PcPulse->setCurrentWidget(page.TsPulse);
   return ok;
 }
 
@@ -75,6 +106,7 @@ int main(int argc, char** argv) {
       Settle(100);
     Settle(500);
     ok = Save(folder, "2-after-search") && ok;
+    if (tabs->currentIndex() == 1) ok = ScopeSnapshots(form, folder) && ok;
     // Back on the program page: the rate and address the search took over.
     for (QMessageBox* b : form.findChildren<QMessageBox*>()) b->close();
     tabs->setCurrentIndex(0);

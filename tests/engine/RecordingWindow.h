@@ -15,7 +15,7 @@
 
 namespace kl::test {
 
-class RecordingWindow final : public WindowOps {
+class RecordingWindow : public WindowOps {
  public:
   // Set by the test after the engine exists: ShowScopePage and
   // ShowProgramPage post their jobs as the real window does.

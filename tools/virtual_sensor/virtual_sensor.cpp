@@ -243,6 +243,12 @@ struct VirtualSensor::Impl {
     }
   }
 
+  void RecordDisplayMask(uint32_t mask) {
+    auto& masks = state.displayMasks;
+    if (masks.size() >= SensorState::kDisplayMaskLimit) masks.erase(masks.begin());
+    masks.push_back(mask);
+  }
+
   void ApplyTuning() {
     SensorState& s = state;
     s.frequency = std::clamp<uint16_t>(s.resonance, 500, 4000);
@@ -521,7 +527,9 @@ struct VirtualSensor::Impl {
         return 0;
       case cmd::kSetFilter: {
         const uint16_t v = Get16(f, 3);
-        if (v < 450 || v > 4000 || v % 50 != 0) return kRefused;
+        // The filter follows the frequency in steps of 1 kHz, so any value in
+        // range is taken, not only the list's multiples of 50.
+        if (v < 450 || v > 4000) return kRefused;
         s.filter = v;
         return 0;
       }
@@ -540,6 +548,7 @@ struct VirtualSensor::Impl {
         return 0;
       case cmd::kDisplayTest:
         s.displayMask = Get32(f, 3);
+        RecordDisplayMask(s.displayMask);
         return 0;
       case cmd::kSetTankHeight:
         s.customTankHeight = Get16(f, 3);

@@ -146,6 +146,10 @@ struct SensorState {
 
   // display and calibration
   uint32_t displayMask = 0;
+  // Every display-test mask received, oldest first (the latest
+  // kDisplayMaskLimit), so a test can check the walk.
+  std::vector<uint32_t> displayMasks;
+  static constexpr size_t kDisplayMaskLimit = 4096;
   uint16_t tankId = 1;
   uint16_t customTankHeight = 6000;  // 0.1 mm
   uint8_t tareMode = 0;

@@ -42,6 +42,11 @@ constexpr KeyText kMessages[] = {
      "Откройте файл вручную:"},
     {"msg_hub_no_custom_tank",
      "В HUB_DATA нет записи собственного бака (тип 1). Тарировочная таблица не записана в датчик."},
+    // Oscilloscope page: an edit that holds no integer (%1 is its text), and
+    // saving the oscillogram.
+    {"msg_not_integer", "\"%1\" не является целым числом"},
+    {"msg_save_oscill", "Сохранить осциллограмму…"},
+    {"msg_save_oscill_failed", "Не удалось сохранить файл %1"},
 };
 
 constexpr KeyText kPortStatus[] = {

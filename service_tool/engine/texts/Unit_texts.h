@@ -65,8 +65,12 @@ enum class Msg : int {
   // The calibration page: the user's own tank was to be written, but the
   // image has no record for it.
   HubNoCustomTank,  // msg_hub_no_custom_tank
+  // Oscilloscope page.
+  NotInteger,        // msg_not_integer (%1: the text)
+  SaveOscill,        // msg_save_oscill (menu item and button)
+  SaveOscillFailed,  // msg_save_oscill_failed (%1: the file)
 };
-inline constexpr std::size_t kMessageCount = 26;
+inline constexpr std::size_t kMessageCount = 29;
 
 // Port status index as shown in the status bar.
 inline constexpr int kPortOpened = 0;
