@@ -8,6 +8,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -243,7 +245,13 @@ class PosixSerialPort final : public SerialPort {
 
   void Discard() override {
     have_ = next_ = 0;
+    abandoned_ = false;
     if (fd_ >= 0) ::tcflush(fd_, TCIOFLUSH);
+  }
+
+  void AbandonWrite() override {
+    abandoned_ = true;
+    if (fd_ >= 0) ::tcflush(fd_, TCOFLUSH);
   }
 
   bool Write(const uint8_t* data, size_t count, int timeoutMs) override {
@@ -252,6 +260,7 @@ class PosixSerialPort final : public SerialPort {
     const auto deadline = start + std::chrono::milliseconds(timeoutMs);
     size_t done = 0;
     while (done < count) {
+      if (abandoned_) return GiveUp();
       const ssize_t n = ::write(fd_, data + done, count - done);
       if (n > 0) {
         done += static_cast<size_t>(n);
@@ -264,8 +273,9 @@ class PosixSerialPort final : public SerialPort {
       }
       pollfd p{fd_, POLLOUT, 0};
       const int left = MsLeft(deadline);
-      if (left == 0) return false;
-      const int r = ::poll(&p, 1, left);
+      if (left == 0) return GiveUp();
+      // Short slices, so that an abandoned write stops soon.
+      const int r = ::poll(&p, 1, std::min(left, 5));
       if (r < 0 && errno != EINTR) return false;
       if (r > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL))) {
         failed_ = true;
@@ -334,11 +344,19 @@ class PosixSerialPort final : public SerialPort {
                                                     static_cast<int64_t>(baud_ > 0 ? baud_ : 1));
     std::this_thread::sleep_until(std::min(start + lineTime, deadline));
     for (;;) {
+      if (abandoned_) return GiveUp();
       int queued = 0;
       if (::ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued <= 0) return true;
-      if (Clock::now() >= deadline) return false;
+      if (Clock::now() >= deadline) return GiveUp();
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+  }
+
+  // A frame reported as not written must not reach the sensor later, when
+  // the driver gets round to it: drop what is still queued.
+  bool GiveUp() {
+    ::tcflush(fd_, TCOFLUSH);
+    return false;
   }
 
   void LowerModemLines() {
@@ -357,6 +375,7 @@ class PosixSerialPort final : public SerialPort {
   int fd_ = -1;
   bool exclusive_ = false;
   bool failed_ = false;
+  std::atomic<bool> abandoned_{false};  // set from the transaction's thread
   int readTimeoutMs_ = 17;
   int32_t baud_ = 0;
   uint8_t buf_[256]{};
