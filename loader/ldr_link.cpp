@@ -102,7 +102,8 @@ void append_escaped(uint8_t* out, size_t* n, uint8_t b) {
 }
 
 // Waits on the command event alone until the deadline: a port that reports a
-// hang-up answers nothing, and looping on it at once would spin.
+// hang-up or fails every write answers nothing, and looping on it at once
+// would spin.
 int wait_silent(LdrLink& link, int64_t deadline_ns) {
   if (link.command_event && link.command_event->wait(ms_until(deadline_ns))) return LDR_ERR_STOPPED;
   return LDR_ERR_EXCHANGE;
@@ -187,14 +188,16 @@ int ldr_port_write(LdrLink& link, const uint8_t* bytes, size_t length) {
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno != EAGAIN) return LDR_ERR_EXCHANGE;
+    // A pulled adapter fails every write at once; the attempt still takes
+    // its time, so that the retries and a search keep their pace.
+    if (n < 0 && errno != EAGAIN) return wait_silent(link, deadline);
     pollfd p[2] = {{link.fd, POLLOUT, 0}, {link.command_event ? link.command_event->fd() : -1, POLLIN, 0}};
     int left = ms_until(deadline);
     if (left == 0) return LDR_ERR_EXCHANGE;
     int r = poll(p, 2, left);
-    if (r < 0 && errno != EINTR) return LDR_ERR_EXCHANGE;
+    if (r < 0 && errno != EINTR) return wait_silent(link, deadline);
     if (p[1].revents & POLLIN) return LDR_ERR_STOPPED;
-    if (p[0].revents & (POLLERR | POLLHUP | POLLNVAL)) return LDR_ERR_EXCHANGE;
+    if (p[0].revents & (POLLERR | POLLHUP | POLLNVAL)) return wait_silent(link, deadline);
   }
   // write() hands the bytes to the kernel; the line still needs its time to
   // carry them, and the reply cannot start before that.
