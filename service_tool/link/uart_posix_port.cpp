@@ -131,6 +131,9 @@ std::vector<ComPortInfo> UartListPorts() {
 // ---------------------------------------------------------------------------
 // POSIX port
 
+// uart_rate_linux.cpp
+bool UartSetAnyRate(int fd, int32_t baud, std::string* why);
+
 namespace {
 
 bool SpeedOf(int32_t baud, speed_t* speed) {
@@ -196,8 +199,9 @@ class PosixSerialPort final : public SerialPort {
   bool Open(int number, int32_t baud) override {
     Close();
     error_.clear();
+    if (baud <= 0) return Fail("bad bit rate " + std::to_string(baud));
     speed_t speed{};
-    if (!SpeedOf(baud, &speed)) return Fail("unsupported bit rate " + std::to_string(baud));
+    const bool listed = SpeedOf(baud, &speed);
     const std::string path = UartResolvePort(number);
     if (path.empty()) return Fail("COM" + std::to_string(number) + ": no such port");
     // Non-blocking, so that an open never waits for a carrier; reads and
@@ -221,9 +225,13 @@ class PosixSerialPort final : public SerialPort {
     tio.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK | ISTRIP | IGNBRK | BRKINT | PARMRK);
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
-    ::cfsetispeed(&tio, speed);
-    ::cfsetospeed(&tio, speed);
+    if (listed) {
+      ::cfsetispeed(&tio, speed);
+      ::cfsetospeed(&tio, speed);
+    }
     if (::tcsetattr(fd_, TCSANOW, &tio) != 0) return FailClose(path + ": " + std::strerror(errno));
+    std::string why;
+    if (!listed && !UartSetAnyRate(fd_, baud, &why)) return FailClose(path + ": " + why);
     LowerModemLines();
     readTimeoutMs_ = UartReadTimeoutMs(baud);
     baud_ = baud;
