@@ -259,6 +259,9 @@ struct ComPortInfo {
 std::string UartPortsFolder();
 // The device file of COM<number>; empty when the name resolves to nothing.
 std::string UartResolvePort(int number);
+// The system's own device file behind COM<number> (ttyS0-9, ttyUSB0-9 and
+// ttyACM0-9 are COM1-30), whether or not it exists; empty for other numbers.
+std::string UartSystemDeviceName(int number);
 // The ports present, by number, each once.
 std::vector<ComPortInfo> UartListPorts();
 

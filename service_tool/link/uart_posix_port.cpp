@@ -83,24 +83,22 @@ bool HasUart(int index) {
   return uart;
 }
 
-// The system's own device for COM<number>, empty when none.
+// The system's own device for COM<number>, empty when none is there.
 std::string SystemDevice(int number) {
-  std::string dev;
-  if (number >= 1 && number <= 10) {
-    dev = "/dev/ttyS" + std::to_string(number - 1);
-    if (!Exists(dev) || !HasUart(number - 1)) return {};
-    return dev;
-  }
-  if (number >= 11 && number <= 20)
-    dev = "/dev/ttyUSB" + std::to_string(number - 11);
-  else if (number >= 21 && number <= 30)
-    dev = "/dev/ttyACM" + std::to_string(number - 21);
-  else
-    return {};
-  return Exists(dev) ? dev : std::string();
+  const std::string dev = UartSystemDeviceName(number);
+  if (dev.empty() || !Exists(dev)) return {};
+  if (number <= 10 && !HasUart(number - 1)) return {};
+  return dev;
 }
 
 }  // namespace
+
+std::string UartSystemDeviceName(int number) {
+  if (number >= 1 && number <= 10) return "/dev/ttyS" + std::to_string(number - 1);
+  if (number >= 11 && number <= 20) return "/dev/ttyUSB" + std::to_string(number - 11);
+  if (number >= 21 && number <= 30) return "/dev/ttyACM" + std::to_string(number - 21);
+  return {};
+}
 
 std::string UartResolvePort(int number) {
   if (number < 0 || number > 255) return {};

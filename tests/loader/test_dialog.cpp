@@ -217,6 +217,32 @@ TEST_F(LoaderDialogTest, ControlsCaptionsAndStartState) {
   EXPECT_TRUE(operations_enabled());
 }
 
+TEST_F(LoaderDialogTest, PortListIsReadAgainWhenItDropsDown) {
+  open_dialog();
+  auto* port = qobject_cast<QComboBox*>(dialog->control(LDR_ID_PORT));
+  ASSERT_EQ(port->findText("COM30"), -1);
+  port->setCurrentIndex(port->findText("COM3"));
+  // An adapter plugged in after the start.
+  vloader::Config c;
+  c.com_name = "COM30";
+  c.ports_dir = ports.path();
+  auto late = std::make_unique<vloader::Device>(c);
+  ASSERT_TRUE(late->start());
+  port->showPopup();
+  port->hidePopup();
+  EXPECT_GE(port->findText("COM30"), 0);
+  EXPECT_EQ(port->currentText(), "COM3") << "the choice stays";
+
+  // Both go away: the selected one stays listed, the other leaves.
+  late.reset();
+  device.reset();
+  port->showPopup();
+  port->hidePopup();
+  EXPECT_EQ(port->findText("COM30"), -1);
+  EXPECT_GE(port->findText("COM3"), 0);
+  EXPECT_EQ(port->currentText(), "COM3");
+}
+
 TEST_F(LoaderDialogTest, SearchShowsTheDeviceFields) {
   open_dialog();
   qobject_cast<QComboBox*>(dialog->control(LDR_ID_PORT))->setEditText("COM3");
