@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
+#include <QProcess>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -392,6 +393,32 @@ TEST_F(LoaderDialogTest, SaveAsksBeforeReplacingTheFileItWrites) {
   }
   EXPECT_EQ(ldrtest::read_file(files.file("plain")), old);
   EXPECT_TRUE(answers.boxes.empty());
+}
+
+TEST(LoaderProgram, WithoutADisplayItSaysSo) {
+  struct Case {
+    const char* display;
+    const char* says;
+  } cases[] = {
+      {nullptr, "no display found"},
+      // Named but not there: an ssh session whose forwarding ended.
+      {":8792", "the display :8792 cannot be opened"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.says);
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* v : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) env.remove(v);
+    if (c.display) env.insert("DISPLAY", c.display);
+    p.setProcessEnvironment(env);
+    p.start(QCoreApplication::applicationDirPath() + "/KL31_AppLoader", {});
+    ASSERT_TRUE(p.waitForFinished(60000));
+    const QString err = QString::fromLocal8Bit(p.readAllStandardError());
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit) << err.toStdString();  // no abort
+    EXPECT_EQ(p.exitCode(), 2) << err.toStdString();
+    EXPECT_TRUE(err.contains(c.says)) << err.toStdString();
+    EXPECT_TRUE(err.contains("xvfb-run")) << err.toStdString();
+  }
 }
 
 TEST_F(LoaderDialogTest, StartUpFailureLeavesOnlyExit) {
