@@ -159,11 +159,42 @@ uint8_t ldr_address_from_text(const std::string& text) {
 
 std::vector<std::string> ldr_list_ports() {
   std::vector<std::string> ports;
-  for (int n = 0; n < 30; ++n) {
+  // Every COM name a port can have (COM30 is ttyACM9; links go up to
+  // COM255). Only ports that are there are probed, so the list stays quick.
+  for (int n = 0; n <= LDR_MAX_COM; ++n) {
+    if (!ldr_port_present(n)) continue;
     std::string name = "COM" + std::to_string(n);
     if (ldr_probe_port(name)) ports.push_back(name);
   }
   return ports;
+}
+
+namespace {
+// COM names by number, anything else behind them.
+int com_order(const std::string& name) {
+  if (name.size() < 4 || name.size() > 6 || name.compare(0, 3, "COM") != 0) return 1 << 20;
+  int n = 0;
+  for (size_t i = 3; i < name.size(); ++i) {
+    if (name[i] < '0' || name[i] > '9') return 1 << 20;
+    n = n * 10 + (name[i] - '0');
+  }
+  return n;
+}
+}  // namespace
+
+std::vector<std::string> ldr_merge_port_list(const std::vector<std::string>& old_entries,
+                                             const std::string& selected,
+                                             const std::vector<std::string>& fresh) {
+  std::vector<std::string> list = fresh;
+  const bool was_entry = std::find(old_entries.begin(), old_entries.end(), selected) != old_entries.end();
+  // The selected port may be gone only for the moment (an operation holds it,
+  // the adapter is being replugged): the technician's choice stays.
+  if (!selected.empty() && was_entry && std::find(list.begin(), list.end(), selected) == list.end()) {
+    auto at = std::find_if(list.begin(), list.end(),
+                           [&](const std::string& e) { return com_order(e) > com_order(selected); });
+    list.insert(at, selected);
+  }
+  return list;
 }
 
 int ldr_read_device_info(LdrLink& link, LdrDialog& dialog, uint8_t address) {

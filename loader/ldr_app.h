@@ -73,8 +73,16 @@ std::string ldr_format_version(uint16_t version);
 // Values the operations take from the dialog.
 std::string ldr_port_name_from_text(const std::string& text);
 uint8_t ldr_address_from_text(const std::string& text);
-// COM0 ... COM29 that can be opened now.
+// The COM names that can be opened now, COM0 ... COM255 in number order, by
+// the same names as the service tool's list (doc/com-ports.md).
+inline constexpr int LDR_MAX_COM = 255;
 std::vector<std::string> ldr_list_ports();
+// The port list after a refresh: the ports there now (`fresh`), and the
+// selected entry of the list before (`old_entries`) even when it is gone, in
+// number order. A selected text that was never an entry (typed) is not added.
+std::vector<std::string> ldr_merge_port_list(const std::vector<std::string>& old_entries,
+                                             const std::string& selected,
+                                             const std::vector<std::string>& fresh);
 
 // Transfers.
 int ldr_read_device_info(LdrLink& link, LdrDialog& dialog, uint8_t address);

@@ -26,6 +26,32 @@ namespace {
 QString q(const std::string& s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
 std::string s(const QString& q) { return q.toUtf8().toStdString(); }
 
+// The port list is read again each time it drops down, so that an adapter
+// plugged in after the start appears. The port in the field stays.
+class PortCombo : public QComboBox {
+ public:
+  using QComboBox::QComboBox;
+
+  void refresh() {
+    std::vector<std::string> old_entries;
+    for (int i = 0; i < count(); ++i) old_entries.push_back(s(itemText(i)));
+    const QString selected = currentText();
+    const std::vector<std::string> list = ldr_merge_port_list(old_entries, s(selected), ldr_list_ports());
+    if (list == old_entries) return;
+    const QSignalBlocker quiet(this);
+    clear();
+    for (const std::string& name : list) addItem(q(name));
+    const int at = findText(selected);
+    setCurrentIndex(at);
+    if (at < 0) setEditText(selected);
+  }
+
+  void showPopup() override {
+    refresh();
+    QComboBox::showPopup();
+  }
+};
+
 // The save dialog asks before replacing a file, but about the file that will
 // really be written: ".k31" is added to a chosen name without it, and that
 // name may belong to another existing file (data -> data.k31). Qt's own
@@ -178,7 +204,7 @@ void LdrMainDialog::build() {
   };
 
   auto* link_rows = new QGridLayout;
-  auto* port = new QComboBox;
+  auto* port = new PortCombo;
   port->setEditable(true);
   add_control(LDR_ID_PORT, port);
   auto* search = button(LDR_ID_SEARCH, "Поиск/Получить информацию");

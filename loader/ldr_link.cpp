@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -102,7 +103,8 @@ void append_escaped(uint8_t* out, size_t* n, uint8_t b) {
 }
 
 // Waits on the command event alone until the deadline: a port that reports a
-// hang-up answers nothing, and looping on it at once would spin.
+// hang-up or fails every write answers nothing, and looping on it at once
+// would spin.
 int wait_silent(LdrLink& link, int64_t deadline_ns) {
   if (link.command_event && link.command_event->wait(ms_until(deadline_ns))) return LDR_ERR_STOPPED;
   return LDR_ERR_EXCHANGE;
@@ -118,16 +120,41 @@ std::string ldr_ports_dir() {
   return "/tmp/kl31-ports";
 }
 
+std::string ldr_system_device(int n) {
+  if (n >= 1 && n <= 10) return "/dev/ttyS" + std::to_string(n - 1);
+  if (n >= 11 && n <= 20) return "/dev/ttyUSB" + std::to_string(n - 11);
+  if (n >= 21 && n <= 30) return "/dev/ttyACM" + std::to_string(n - 21);
+  return {};
+}
+
 std::string ldr_com_device_path(const std::string& com_name) {
   int n = 0;
   if (!parse_com_number(com_name, &n)) return {};
   const std::string link = ldr_ports_dir() + "/" + com_name;
   struct stat st {};
   if (lstat(link.c_str(), &st) == 0) return link;
-  if (n >= 1 && n <= 10) return "/dev/ttyS" + std::to_string(n - 1);
-  if (n >= 11 && n <= 20) return "/dev/ttyUSB" + std::to_string(n - 11);
-  if (n >= 21 && n <= 30) return "/dev/ttyACM" + std::to_string(n - 21);
-  return {};
+  return ldr_system_device(n);
+}
+
+bool ldr_port_present(int n) {
+  const std::string name = "COM" + std::to_string(n);
+  const std::string path = ldr_com_device_path(name);
+  struct stat st {};
+  // A link whose target is gone, or a device file that does not exist.
+  if (path.empty() || stat(path.c_str(), &st) != 0) return false;
+  // Most machines have ttyS files without hardware behind them. The kernel
+  // tells without an open (which would raise DTR and RTS); the probe's own
+  // check stays for kernels without the attribute.
+  if (path.rfind("/dev/ttyS", 0) == 0) {
+    const std::string type = "/sys/class/tty/" + path.substr(5) + "/type";
+    if (FILE* f = std::fopen(type.c_str(), "r")) {
+      int t = -1;
+      const bool read = std::fscanf(f, "%d", &t) == 1;
+      std::fclose(f);
+      if (read && t == PORT_UNKNOWN) return false;
+    }
+  }
+  return true;
 }
 
 int ldr_probe_port(const std::string& name) {
@@ -187,14 +214,16 @@ int ldr_port_write(LdrLink& link, const uint8_t* bytes, size_t length) {
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno != EAGAIN) return LDR_ERR_EXCHANGE;
+    // A pulled adapter fails every write at once; the attempt still takes
+    // its time, so that the retries and a search keep their pace.
+    if (n < 0 && errno != EAGAIN) return wait_silent(link, deadline);
     pollfd p[2] = {{link.fd, POLLOUT, 0}, {link.command_event ? link.command_event->fd() : -1, POLLIN, 0}};
     int left = ms_until(deadline);
     if (left == 0) return LDR_ERR_EXCHANGE;
     int r = poll(p, 2, left);
-    if (r < 0 && errno != EINTR) return LDR_ERR_EXCHANGE;
+    if (r < 0 && errno != EINTR) return wait_silent(link, deadline);
     if (p[1].revents & POLLIN) return LDR_ERR_STOPPED;
-    if (p[0].revents & (POLLERR | POLLHUP | POLLNVAL)) return LDR_ERR_EXCHANGE;
+    if (p[0].revents & (POLLERR | POLLHUP | POLLNVAL)) return wait_silent(link, deadline);
   }
   // write() hands the bytes to the kernel; the line still needs its time to
   // carry them, and the reply cannot start before that.

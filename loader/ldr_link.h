@@ -78,6 +78,12 @@ struct LdrLink {
 std::string ldr_com_device_path(const std::string& com_name);
 // Folder that holds the COM<n> links ($KL31_PORTS_DIR, else ~/.kl31/ports).
 std::string ldr_ports_dir();
+// The system's own device file of COM<n> (ttyS0-9, ttyUSB0-9, ttyACM0-9 are
+// COM1-30); empty for numbers without one. Whether it exists is not asked.
+std::string ldr_system_device(int n);
+// COM<n> names a port that is there: a link whose target exists, or an
+// existing system device (a ttyS only with a UART behind it). No open.
+bool ldr_port_present(int n);
 
 // Port layer.
 int ldr_probe_port(const std::string& name);

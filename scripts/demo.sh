@@ -21,15 +21,28 @@ COM=${KL31_DEMO_COM:-5}
 # like a real line. Flags 0x30: baud code 4 (19200), and bit 5 so that it
 # answers the search's broadcast with its own address. Its virtual tank holds
 # 60 litres; lines written to the pipe "$KL31_PORTS_DIR/tank" pour and drain.
+# Its output goes to a file of this run only, and the demo waits for the line
+# this sensor prints when it is up, so an earlier run's output can never pass
+# for it. A sensor of an earlier demo that was killed hard left its link; the
+# new one replaces it. One that still runs keeps the name, and this one says so.
+out=$(mktemp "${TMPDIR:-/tmp}/kl31-demo-sensor.XXXXXX")
 "$bin/virtual_sensor" --com "$COM" --baud 19200 --address 7 --set flags=0x30 --pace \
-  --set tank=1 --set tank_litres=60 --control "$KL31_PORTS_DIR/tank" > "$KL31_PORTS_DIR/.vsensor.out" 2>&1 &
+  --set tank=1 --set tank_litres=60 --control "$KL31_PORTS_DIR/tank" > "$out" 2>&1 &
 vs=$!
-trap 'kill $vs 2>/dev/null; wait $vs 2>/dev/null || true' EXIT
-for _ in $(seq 50); do
-  [ -s "$KL31_PORTS_DIR/.vsensor.out" ] && break
+trap 'kill $vs 2>/dev/null; wait $vs 2>/dev/null || true; rm -f "$out"' EXIT
+up=
+for _ in $(seq 100); do
+  up=$(grep -m1 "^COM$COM -> " "$out" || true)
+  [ -n "$up" ] && break
+  kill -0 "$vs" 2>/dev/null || break
   sleep 0.1
 done
-echo "virtual sensor: $(head -n1 "$KL31_PORTS_DIR/.vsensor.out")"
+if [ -z "$up" ]; then
+  echo "demo: the virtual sensor did not start on COM$COM:" >&2
+  cat "$out" >&2
+  exit 1
+fi
+echo "virtual sensor: $up"
 
 # The demo's settings live apart from the program's own, so it never changes
 # what a technician set up; the first demo run starts on the demo's port at

@@ -73,6 +73,9 @@ void JobPortClose(TCmdThread& t) {
   t.View().ShowDeviceIdentity(false);
   t.View().ShowProgramPage();
   UartClose(t.Link());
+  // The page shows the closed port; the engine's own record says the same,
+  // so that nothing later reads the port as open.
+  t.portStatus = kPortStatusClosed;
 }
 
 void JobSearch(TCmdThread& t) {
@@ -105,9 +108,16 @@ void JobSearch(TCmdThread& t) {
       t.View().SetNormalCursor();
       t.View().ShowDeviceStatus(t.result);
       t.View().SetIdle();
-      t.ShowStatusError(t.result);
       ls.baud = rememberedBaud;
       UartClose(t.Link());
+      // The status bar still says the port of the last rate is open: say it
+      // is closed before the box asks for the user's attention. A port that
+      // never opened keeps showing its error.
+      if (t.portStatus != kPortStatusError) {
+        t.portStatus = kPortStatusClosed;
+        t.View().ShowPortStatus(t.portStatus);
+      }
+      t.ShowStatusError(t.result);
       return;
     }
   }

@@ -259,6 +259,9 @@ struct ComPortInfo {
 std::string UartPortsFolder();
 // The device file of COM<number>; empty when the name resolves to nothing.
 std::string UartResolvePort(int number);
+// The system's own device file behind COM<number> (ttyS0-9, ttyUSB0-9 and
+// ttyACM0-9 are COM1-30), whether or not it exists; empty for other numbers.
+std::string UartSystemDeviceName(int number);
 // The ports present, by number, each once.
 std::vector<ComPortInfo> UartListPorts();
 
@@ -291,6 +294,10 @@ class SerialPort {
   virtual PortRead ReadByte(uint8_t* byte) = 0;
   // Why the last Open failed (errno text), for diagnostics.
   virtual std::string LastError() const = 0;
+  // Called from the transaction's thread while Write may run: the frame must
+  // not leave for the line any more (what is still queued is dropped), and
+  // Write fails. Discard clears the request again.
+  virtual void AbandonWrite() {}
 };
 
 using SerialPortFactory = std::function<std::unique_ptr<SerialPort>()>;
@@ -400,6 +407,14 @@ struct UartLink {
   // An answer has ended since the request was taken. Until the next request
   // is taken, answerCode and `answer` stay those of that first answer.
   bool answered = true;
+  // Each transaction has a ticket. A write that outlasts its transaction's
+  // send wait still ends in a sent event and maybe an answer later; the
+  // tickets keep the next transaction from taking either as its own.
+  uint64_t ticket = 0;           // the current transaction's
+  uint64_t takenTicket = 0;      // the request the sender took last
+  uint64_t sentTicket = 0;       // the request whose write ended last (sendResult)
+  uint64_t answerTicket = 0;     // the request answerCode and `answer` belong to
+  uint64_t abandonedTicket = 0;  // given up while its write ran: not to be written
 
   // The I/O thread's own buffers.
   std::vector<uint8_t> rx = std::vector<uint8_t>(kUartRxBufferSize);

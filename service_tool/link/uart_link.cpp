@@ -111,20 +111,28 @@ std::string UartLastOpenError(UartLink& link) {
 
 void UartSenderStep(UartLink& link) {
   UartRequest request;
+  uint64_t ticket = 0;
   {
     std::lock_guard<std::mutex> l(link.lock);
     if (link.request.command == 0 || link.receiverState != kUartLineIdle) return;
     request = link.request;
+    ticket = link.takenTicket = link.ticket;
     link.request.command = 0;
     // Only an answer that ends after this request went out belongs to it;
     // a stray frame that ended since the transaction began does not.
     link.answered = false;
     link.answerEvent.Reset();
   }
+  // Also clears an abandonment of the previous request.
   link.port->Discard();
   const size_t n = UartBuildRequest(request, link.tx.data());
   bool ok = false;
-  if (n != 0) {
+  bool abandoned = false;
+  {
+    std::lock_guard<std::mutex> l(link.lock);
+    abandoned = link.abandonedTicket == ticket;
+  }
+  if (n != 0 && !abandoned) {
     const int32_t baud = link.baud.load();
     const int limit = static_cast<int>(n * 10000 / static_cast<size_t>(baud > 0 ? baud : 1)) + 500;
     ok = link.port->Write(link.tx.data(), n, limit);
@@ -132,6 +140,7 @@ void UartSenderStep(UartLink& link) {
   {
     std::lock_guard<std::mutex> l(link.lock);
     link.sendResult = ok ? LINK_OK : LINK_WRITE_ERROR;
+    link.sentTicket = ticket;
   }
   link.sentEvent.Set();
 }
@@ -153,6 +162,7 @@ void FinishAnswer(UartLink& link, int code, bool isEcho) {
       first = true;
       link.answered = true;
       link.answerCode = code;
+      link.answerTicket = link.takenTicket;
       if (code <= LINK_BAD_PARAM) {
         static_cast<UartAnswerFields&>(link.answer) = link.rxFields;
         if (isEcho) std::memcpy(link.answer.echo.data(), link.rx.data(), kUartRxBufferSize);
@@ -194,28 +204,70 @@ void UartReceiverRun(UartLink& link) {
 
 LinkResult UartBeginTransaction(UartLink& link) {
   if (!link.isOpen.load()) return LINK_PORT_ERROR;
+  {
+    std::lock_guard<std::mutex> l(link.lock);
+    ++link.ticket;
+  }
   link.sentEvent.Reset();
   link.answerEvent.Reset();
   return LINK_OK;
 }
+
+namespace {
+
+// Waits until the write of the transaction's own request has ended. A sent
+// event of an earlier request, whose write outlasted its transaction, is
+// passed over.
+bool WaitOwnSentEvent(UartLink& link, uint64_t ticket, Clock::time_point deadline) {
+  for (;;) {
+    const auto now = Clock::now();
+    const bool woken =
+        now < deadline &&
+        link.sentEvent.WaitFor(std::chrono::duration_cast<milliseconds>(deadline - now) + milliseconds(1));
+    std::lock_guard<std::mutex> l(link.lock);
+    if (link.sentTicket == ticket) return true;
+    if (!woken) return false;
+    // Reset under the lock: the sender stores its ticket under it before it
+    // sets the event, so the event of our own write cannot be lost here.
+    link.sentEvent.Reset();
+  }
+}
+
+// The send wait ran out. A request still pending is withdrawn, so it never
+// reaches the sensor. One whose write runs is abandoned: the port drops what
+// has not left yet. Its late sent event and answer belong to no one.
+// Returns false when the write ended just now after all.
+bool GiveUpSending(UartLink& link, uint64_t ticket) {
+  {
+    std::lock_guard<std::mutex> l(link.lock);
+    if (link.sentTicket == ticket) return false;
+    if (link.takenTicket != ticket) {
+      link.request.command = 0;
+      return true;
+    }
+    link.abandonedTicket = ticket;
+  }
+  std::lock_guard<std::mutex> g(link.control);
+  if (link.port) link.port->AbandonWrite();
+  return true;
+}
+
+}  // namespace
 
 LinkResult UartAwaitTransaction(UartLink& link, uint32_t requestLength, uint32_t answerLength) {
   const int32_t baud = link.baud.load();
   if (!link.isOpen.load() || baud <= 0) return LINK_PORT_ERROR;
   const uint32_t sendWait = static_cast<uint32_t>(uint64_t(requestLength) * 10000 / uint32_t(baud) + 500);
   const uint32_t answerWait = static_cast<uint32_t>(uint64_t(answerLength) * 10000 / uint32_t(baud) + 500);
+  uint64_t ticket = 0;
   {
     std::lock_guard<std::mutex> l(link.lock);
     link.sendWaitMs = sendWait;
     link.answerWaitMs = answerWait;
+    ticket = link.ticket;
   }
-  if (!link.sentEvent.WaitFor(milliseconds(sendWait))) {
-    // Withdraw the request: a write reported as failed must not reach the
-    // sensor later, when the line finally goes quiet.
-    std::lock_guard<std::mutex> l(link.lock);
-    link.request.command = 0;
+  if (!WaitOwnSentEvent(link, ticket, Clock::now() + milliseconds(sendWait)) && GiveUpSending(link, ticket))
     return LINK_WRITE_ERROR;
-  }
   {
     std::lock_guard<std::mutex> l(link.lock);
     if (link.sendResult != LINK_OK) return static_cast<LinkResult>(link.sendResult);
@@ -224,14 +276,15 @@ LinkResult UartAwaitTransaction(UartLink& link, uint32_t requestLength, uint32_t
   // the whole answer wait.
   const auto start = Clock::now();
   while (Clock::now() - start < milliseconds(answerWait)) {
-    const bool woken = link.answerEvent.WaitFor(milliseconds(500));
+    link.answerEvent.WaitFor(milliseconds(500));
     std::lock_guard<std::mutex> l(link.lock);
     // An answer that ended just as the slice ran out is still the answer.
-    if (woken || link.answered) return static_cast<LinkResult>(link.answerCode);
+    if (link.answered && link.answerTicket == ticket) return static_cast<LinkResult>(link.answerCode);
     if (link.result != LINK_RECEIVING) return LINK_NO_ANSWER;
   }
   std::lock_guard<std::mutex> l(link.lock);
-  return link.answered ? static_cast<LinkResult>(link.answerCode) : LINK_NO_ANSWER;
+  return link.answered && link.answerTicket == ticket ? static_cast<LinkResult>(link.answerCode)
+                                                      : LINK_NO_ANSWER;
 }
 
 // ---------------------------------------------------------------------------

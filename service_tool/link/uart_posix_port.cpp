@@ -8,6 +8,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -81,24 +83,22 @@ bool HasUart(int index) {
   return uart;
 }
 
-// The system's own device for COM<number>, empty when none.
+// The system's own device for COM<number>, empty when none is there.
 std::string SystemDevice(int number) {
-  std::string dev;
-  if (number >= 1 && number <= 10) {
-    dev = "/dev/ttyS" + std::to_string(number - 1);
-    if (!Exists(dev) || !HasUart(number - 1)) return {};
-    return dev;
-  }
-  if (number >= 11 && number <= 20)
-    dev = "/dev/ttyUSB" + std::to_string(number - 11);
-  else if (number >= 21 && number <= 30)
-    dev = "/dev/ttyACM" + std::to_string(number - 21);
-  else
-    return {};
-  return Exists(dev) ? dev : std::string();
+  const std::string dev = UartSystemDeviceName(number);
+  if (dev.empty() || !Exists(dev)) return {};
+  if (number <= 10 && !HasUart(number - 1)) return {};
+  return dev;
 }
 
 }  // namespace
+
+std::string UartSystemDeviceName(int number) {
+  if (number >= 1 && number <= 10) return "/dev/ttyS" + std::to_string(number - 1);
+  if (number >= 11 && number <= 20) return "/dev/ttyUSB" + std::to_string(number - 11);
+  if (number >= 21 && number <= 30) return "/dev/ttyACM" + std::to_string(number - 21);
+  return {};
+}
 
 std::string UartResolvePort(int number) {
   if (number < 0 || number > 255) return {};
@@ -128,6 +128,9 @@ std::vector<ComPortInfo> UartListPorts() {
 
 // ---------------------------------------------------------------------------
 // POSIX port
+
+// uart_rate_linux.cpp
+bool UartSetAnyRate(int fd, int32_t baud, std::string* why);
 
 namespace {
 
@@ -194,8 +197,9 @@ class PosixSerialPort final : public SerialPort {
   bool Open(int number, int32_t baud) override {
     Close();
     error_.clear();
+    if (baud <= 0) return Fail("bad bit rate " + std::to_string(baud));
     speed_t speed{};
-    if (!SpeedOf(baud, &speed)) return Fail("unsupported bit rate " + std::to_string(baud));
+    const bool listed = SpeedOf(baud, &speed);
     const std::string path = UartResolvePort(number);
     if (path.empty()) return Fail("COM" + std::to_string(number) + ": no such port");
     // Non-blocking, so that an open never waits for a carrier; reads and
@@ -219,9 +223,13 @@ class PosixSerialPort final : public SerialPort {
     tio.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK | ISTRIP | IGNBRK | BRKINT | PARMRK);
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
-    ::cfsetispeed(&tio, speed);
-    ::cfsetospeed(&tio, speed);
+    if (listed) {
+      ::cfsetispeed(&tio, speed);
+      ::cfsetospeed(&tio, speed);
+    }
     if (::tcsetattr(fd_, TCSANOW, &tio) != 0) return FailClose(path + ": " + std::strerror(errno));
+    std::string why;
+    if (!listed && !UartSetAnyRate(fd_, baud, &why)) return FailClose(path + ": " + why);
     LowerModemLines();
     readTimeoutMs_ = UartReadTimeoutMs(baud);
     baud_ = baud;
@@ -243,7 +251,13 @@ class PosixSerialPort final : public SerialPort {
 
   void Discard() override {
     have_ = next_ = 0;
+    abandoned_ = false;
     if (fd_ >= 0) ::tcflush(fd_, TCIOFLUSH);
+  }
+
+  void AbandonWrite() override {
+    abandoned_ = true;
+    if (fd_ >= 0) ::tcflush(fd_, TCOFLUSH);
   }
 
   bool Write(const uint8_t* data, size_t count, int timeoutMs) override {
@@ -252,6 +266,7 @@ class PosixSerialPort final : public SerialPort {
     const auto deadline = start + std::chrono::milliseconds(timeoutMs);
     size_t done = 0;
     while (done < count) {
+      if (abandoned_) return GiveUp();
       const ssize_t n = ::write(fd_, data + done, count - done);
       if (n > 0) {
         done += static_cast<size_t>(n);
@@ -264,8 +279,9 @@ class PosixSerialPort final : public SerialPort {
       }
       pollfd p{fd_, POLLOUT, 0};
       const int left = MsLeft(deadline);
-      if (left == 0) return false;
-      const int r = ::poll(&p, 1, left);
+      if (left == 0) return GiveUp();
+      // Short slices, so that an abandoned write stops soon.
+      const int r = ::poll(&p, 1, std::min(left, 5));
       if (r < 0 && errno != EINTR) return false;
       if (r > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL))) {
         failed_ = true;
@@ -334,11 +350,19 @@ class PosixSerialPort final : public SerialPort {
                                                     static_cast<int64_t>(baud_ > 0 ? baud_ : 1));
     std::this_thread::sleep_until(std::min(start + lineTime, deadline));
     for (;;) {
+      if (abandoned_) return GiveUp();
       int queued = 0;
       if (::ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued <= 0) return true;
-      if (Clock::now() >= deadline) return false;
+      if (Clock::now() >= deadline) return GiveUp();
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+  }
+
+  // A frame reported as not written must not reach the sensor later, when
+  // the driver gets round to it: drop what is still queued.
+  bool GiveUp() {
+    ::tcflush(fd_, TCOFLUSH);
+    return false;
   }
 
   void LowerModemLines() {
@@ -357,6 +381,7 @@ class PosixSerialPort final : public SerialPort {
   int fd_ = -1;
   bool exclusive_ = false;
   bool failed_ = false;
+  std::atomic<bool> abandoned_{false};  // set from the transaction's thread
   int readTimeoutMs_ = 17;
   int32_t baud_ = 0;
   uint8_t buf_[256]{};

@@ -158,6 +158,12 @@ TEST_F(Connection, SearchWithoutSensorRestoresTheRateAndClosesThePort) {
   EXPECT_EQ(window.Count("ShowPortStatus(0)"), 7u);
   EXPECT_EQ(records.link.baud, 4800);
   EXPECT_FALSE(UartIsOpen(link));
+  // The status bar and the engine both say what the port is now: closed.
+  std::string lastPortStatus;
+  for (const std::string& c : window.Calls())
+    if (c.rfind("ShowPortStatus", 0) == 0) lastPortStatus = c;
+  EXPECT_EQ(lastPortStatus, "ShowPortStatus(1)");
+  EXPECT_EQ(engine->portStatus, kPortStatusClosed);
   EXPECT_EQ(window.Count("SetIdle"), 1u);
   EXPECT_EQ(window.Count("AdoptLinkSettings"), 0u);
 }
@@ -172,6 +178,9 @@ TEST_F(Connection, SearchOnAPortThatCannotOpenFailsAtEveryRateWithOneBox) {
   ASSERT_EQ(window.Boxes().size(), 1u);
   EXPECT_EQ(Box(0), "Статус устройства: Ошибка порта");
   EXPECT_EQ(records.link.baud, 19200);
+  // The port never opened: the status bar keeps the port error.
+  EXPECT_EQ(window.Count("ShowPortStatus(1)"), 0u);
+  EXPECT_EQ(engine->portStatus, kPortStatusError);
 }
 
 struct Refusal {
@@ -220,7 +229,7 @@ TEST_F(Connection, OpenIdentifiesTheSensorAndCloseReturnsToTheProgramPage) {
   ASSERT_TRUE(window.WaitFor("ShowProgramPage"));
   for (int i = 0; i < 500 && UartIsOpen(link); ++i) std::this_thread::sleep_for(10ms);
   Finish();
-  EXPECT_EQ(engine->portStatus, kPortStatusOpened);
+  EXPECT_EQ(engine->portStatus, kPortStatusClosed);
   EXPECT_FALSE(UartIsOpen(link));
 }
 

@@ -393,6 +393,30 @@ TEST_F(PeerLink, LineSettingsAndReopenAtAnotherRate) {
   }
 }
 
+TEST_F(PeerLink, RatesOutsideTheFixedListOpen) {
+  // 14400 is a rate the link's own time-out table names; the others are
+  // what some adapters and settings files carry.
+  for (int32_t baud : {14400, 31250, 250000, 115200}) {
+    SCOPED_TRACE(baud);
+    ASSERT_EQ(UartOpen(link, com, baud), 0) << UartLastOpenError(link);
+    EXPECT_EQ(peer.LineRate(), baud);
+    uint32_t v = 0;
+    EXPECT_EQ(WithPeer(
+                  [&](PtyPeer& p) {
+                    p.ReadRequest();
+                    p.Write(Answer(1, 0x2B, {30}));
+                  },
+                  [&] { return UartQuery(link, SVC_GET_ATTEN, 1, &v); }),
+              LINK_OK);
+  }
+  // What no driver can take is refused, with the reason.
+  for (int32_t baud : {0, -9600}) {
+    SCOPED_TRACE(baud);
+    EXPECT_EQ(UartOpen(link, com, baud), 1);
+    EXPECT_NE(UartLastOpenError(link).find("bit rate"), std::string::npos) << UartLastOpenError(link);
+  }
+}
+
 TEST_F(PeerLink, SecondOpenOfAnOpenPortIsRefused) {
   UartLink other;
   EXPECT_EQ(UartOpen(other, com, 19200), 1);

@@ -98,6 +98,8 @@ bool PtyPeer::LineSettings(termios* t) const {
   return master_ >= 0 && ::tcgetattr(master_, t) == 0;
 }
 
+int64_t PtyPeer::LineRate() const { return master_ >= 0 ? TtyOutputRate(master_) : -1; }
+
 void PtyPeer::Unplug() {
   if (master_ >= 0) ::close(master_);
   master_ = -1;

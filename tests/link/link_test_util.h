@@ -41,6 +41,8 @@ class PtyPeer {
   bool Write(const Bytes& bytes, int timeoutMs = 20000);
   // The line settings the link gave the tty.
   bool LineSettings(termios* t) const;
+  // The bit rate the link gave the tty, also one outside the fixed list.
+  int64_t LineRate() const;
   // The adapter is pulled out: the master side goes away.
   void Unplug();
 
@@ -51,6 +53,9 @@ class PtyPeer {
   std::string slave_path_;
   std::string link_;
 };
+
+// The output bit rate of a tty (link_rate_probe.cpp); -1 when unknown.
+int64_t TtyOutputRate(int fd);
 
 // Answer frame: '>' address command data..., checksum appended.
 Bytes Answer(uint8_t address, uint8_t command, const Bytes& data);

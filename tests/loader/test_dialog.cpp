@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
+#include <QProcess>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -217,6 +218,32 @@ TEST_F(LoaderDialogTest, ControlsCaptionsAndStartState) {
   EXPECT_TRUE(operations_enabled());
 }
 
+TEST_F(LoaderDialogTest, PortListIsReadAgainWhenItDropsDown) {
+  open_dialog();
+  auto* port = qobject_cast<QComboBox*>(dialog->control(LDR_ID_PORT));
+  ASSERT_EQ(port->findText("COM30"), -1);
+  port->setCurrentIndex(port->findText("COM3"));
+  // An adapter plugged in after the start.
+  vloader::Config c;
+  c.com_name = "COM30";
+  c.ports_dir = ports.path();
+  auto late = std::make_unique<vloader::Device>(c);
+  ASSERT_TRUE(late->start());
+  port->showPopup();
+  port->hidePopup();
+  EXPECT_GE(port->findText("COM30"), 0);
+  EXPECT_EQ(port->currentText(), "COM3") << "the choice stays";
+
+  // Both go away: the selected one stays listed, the other leaves.
+  late.reset();
+  device.reset();
+  port->showPopup();
+  port->hidePopup();
+  EXPECT_EQ(port->findText("COM30"), -1);
+  EXPECT_GE(port->findText("COM3"), 0);
+  EXPECT_EQ(port->currentText(), "COM3");
+}
+
 TEST_F(LoaderDialogTest, SearchShowsTheDeviceFields) {
   open_dialog();
   qobject_cast<QComboBox*>(dialog->control(LDR_ID_PORT))->setEditText("COM3");
@@ -366,6 +393,32 @@ TEST_F(LoaderDialogTest, SaveAsksBeforeReplacingTheFileItWrites) {
   }
   EXPECT_EQ(ldrtest::read_file(files.file("plain")), old);
   EXPECT_TRUE(answers.boxes.empty());
+}
+
+TEST(LoaderProgram, WithoutADisplayItSaysSo) {
+  struct Case {
+    const char* display;
+    const char* says;
+  } cases[] = {
+      {nullptr, "no display found"},
+      // Named but not there: an ssh session whose forwarding ended.
+      {":8792", "the display :8792 cannot be opened"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.says);
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* v : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) env.remove(v);
+    if (c.display) env.insert("DISPLAY", c.display);
+    p.setProcessEnvironment(env);
+    p.start(QCoreApplication::applicationDirPath() + "/KL31_AppLoader", {});
+    ASSERT_TRUE(p.waitForFinished(60000));
+    const QString err = QString::fromLocal8Bit(p.readAllStandardError());
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit) << err.toStdString();  // no abort
+    EXPECT_EQ(p.exitCode(), 2) << err.toStdString();
+    EXPECT_TRUE(err.contains(c.says)) << err.toStdString();
+    EXPECT_TRUE(err.contains("xvfb-run")) << err.toStdString();
+  }
 }
 
 TEST_F(LoaderDialogTest, StartUpFailureLeavesOnlyExit) {

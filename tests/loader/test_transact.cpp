@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <thread>
 
@@ -205,6 +206,27 @@ TEST_F(LoaderLink, VanishedDeviceEndsInAnExchangeError) {
   EXPECT_EQ(ldr_transact(link, 3 + LDR_RECORD_SIZE, 255), LDR_ERR_EXCHANGE);
   EXPECT_TRUE(device->vanished());
   EXPECT_EQ(connect(), LDR_ERR_EXCHANGE);
+}
+
+TEST_F(LoaderLink, FailingWritesKeepThePaceOfTheAttempts) {
+  // A pulled adapter: every write fails at once. Each attempt still takes
+  // its 250 ms, so a caller that repeats the transaction does not spin.
+  device->edit_faults([](auto& x) { x.vanish_after_records = 0; });
+  ldr_begin_request(link, 255, CMD_WRITE_BLOCK);
+  std::memset(link.payload + 3, 0x55, LDR_RECORD_SIZE);
+  ASSERT_EQ(ldr_transact(link, 3 + LDR_RECORD_SIZE, 255), LDR_ERR_EXCHANGE);
+  ASSERT_TRUE(device->vanished());
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(connect(), LDR_ERR_EXCHANGE);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(4 * LDR_WRITE_WAIT_MS - 20));
+
+  // The wait gives way to Stop at once.
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    event.set();
+  });
+  EXPECT_EQ(connect(), LDR_ERR_STOPPED);
+  stopper.join();
 }
 
 class LoaderLinkPaced : public LoaderLink {

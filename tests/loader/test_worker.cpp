@@ -93,6 +93,22 @@ TEST_F(LoaderWorker, StopEndsASearchWithNoDevice) {
   EXPECT_TRUE(dialog.buttons());
 }
 
+TEST_F(LoaderWorker, PulledAdapterKeepsTheSearchAtItsPace) {
+  device->edit_faults([](auto& f) { f.silent_until_ms = 1LL << 60; });
+  const int changes = dialog.button_changes();
+  ldr_dialog_command(app, LDR_ID_SEARCH);
+  ASSERT_TRUE(ldrtest::wait_for([&] { return device->request_count(CMD_CONNECT) >= 1; }));
+  device->stop();  // the port hangs up: every write fails at once
+  dialog.clear_progress();
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  // One device information read (four attempts of 250 ms) shows its status
+  // once; a search that spun would show it thousands of times.
+  EXPECT_LE(dialog.progress().size(), 4u);
+  ldr_dialog_command(app, LDR_ID_STOP);
+  ASSERT_TRUE(ldrtest::wait_for([&] { return dialog.button_changes() >= changes + 4; }));
+  EXPECT_EQ(dialog.messages(), std::vector<std::string>{ldrtest::error_box("Прервано пользователем.")});
+}
+
 TEST_F(LoaderWorker, StopGivenWhileTheWorkerTakesACommandIsNotLost) {
   // A search with no device runs until Stop; a Stop that the hand-over
   // swallowed would leave it running.

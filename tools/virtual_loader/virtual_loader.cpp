@@ -1,5 +1,7 @@
 #include "virtual_loader.h"
 
+#include "com_link.h"
+
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -75,7 +77,8 @@ std::string tools_dir() {
   return path.substr(0, path.rfind('/'));
 }
 
-Device::Device(Config config) : config_(std::move(config)), random_(config_.seed) {
+Device::Device(Config config)
+    : config_(std::move(config)), com_link_(std::make_unique<kl::comlink::ComLink>()), random_(config_.seed) {
   clock_ = config_.clock ? config_.clock : std::make_shared<SteadyClock>();
   identity_ = config_.identity;
   // Calibration and configuration contents come from the seed, so a
@@ -120,12 +123,15 @@ bool Device::start(std::string* error) {
 
   const std::string dir = config_.ports_dir.empty() ? default_ports_dir() : config_.ports_dir;
   make_dirs(dir);
-  link_path_ = dir + "/" + config_.com_name;
-  unlink(link_path_.c_str());
-  if (symlink(slave_path_.c_str(), link_path_.c_str()) != 0) {
-    link_path_.clear();
-    return fail("symlink");
+  // A name a live device serves is refused; one left behind by a device
+  // killed hard is taken over (com_link.h).
+  std::string why;
+  if (!com_link_->Claim(dir, config_.com_name, slave_path_, &why)) {
+    if (error) *error = why;
+    stop();
+    return false;
   }
+  link_path_ = com_link_->Path();
   thread_ = std::thread([this] { run(); });
   return true;
 }
@@ -137,10 +143,8 @@ void Device::stop() {
     }
     thread_.join();
   }
-  if (!link_path_.empty()) {
-    unlink(link_path_.c_str());
-    link_path_.clear();
-  }
+  com_link_->Release();
+  link_path_.clear();
   if (master_ >= 0) close(master_);
   if (slave_hold_ >= 0) close(slave_hold_);
   if (stop_fd_ >= 0) close(stop_fd_);
@@ -302,8 +306,9 @@ void Device::vanish() {
   close(master_);
   close(slave_hold_);
   master_ = slave_hold_ = -1;
+  // The link goes, the name stays held until stop(): a pulled adapter's
+  // name is not free for another device while this one still runs.
   unlink(link_path_.c_str());
-  link_path_.clear();
 }
 
 void Device::send(const std::vector<uint8_t>& bytes) {

@@ -16,6 +16,10 @@
 #include <thread>
 #include <vector>
 
+namespace kl::comlink {
+class ComLink;
+}
+
 namespace vloader {
 
 // Milliseconds since some start. Tests drive a manual clock to make a device
@@ -133,6 +137,7 @@ class Device {
   std::shared_ptr<Clock> clock_;
   std::string slave_path_;
   std::string link_path_;
+  std::unique_ptr<kl::comlink::ComLink> com_link_;  // the COM name, held while the device runs
   int master_ = -1;
   int slave_hold_ = -1;
   int stop_fd_ = -1;

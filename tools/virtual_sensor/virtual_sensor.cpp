@@ -1,5 +1,7 @@
 #include "virtual_sensor.h"
 
+#include "com_link.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -180,6 +182,7 @@ struct VirtualSensor::Impl {
   double driftCarry = 0;    // fraction of 0.1 mm not yet applied
   uint16_t frameCounter = 0;
   std::string portName, slavePath, linkPath;
+  kl::comlink::ComLink comLink;  // the COM name and the lock that shows we serve it
 
   // Owned by Start()/Stop() on the caller's thread; the worker only reads them.
   int master = -1;
@@ -868,15 +871,7 @@ struct VirtualSensor::Impl {
     }
   }
 
-  void RemoveLink() {
-    if (linkPath.empty()) return;
-    char target[512];
-    const ssize_t n = ::readlink(linkPath.c_str(), target, sizeof target - 1);
-    if (n > 0) {
-      target[n] = '\0';
-      if (slavePath == target) ::unlink(linkPath.c_str());  // only our own link
-    }
-  }
+  void RemoveLink() { comLink.Release(); }
 };
 
 VirtualSensor::VirtualSensor(SensorState initial, uint64_t seed, std::shared_ptr<Clock> clock)
@@ -931,26 +926,11 @@ bool VirtualSensor::Start(int comNumber, std::string* error) {
     return fail(std::string("pipe: ") + std::strerror(errno));
 
   const std::string port = "COM" + std::to_string(comNumber);
-  const std::string link = folder + "/" + port;
-  struct stat st {};
-  if (::lstat(link.c_str(), &st) == 0) {
-    if (!S_ISLNK(st.st_mode)) return fail(link + " exists and is not a link");
-    struct stat target {};
-    if (::stat(link.c_str(), &target) == 0) {
-      char to[512] = {};
-      const ssize_t n = ::readlink(link.c_str(), to, sizeof to - 1);
-      return fail(port + " is in use (" + link + " -> " +
-                  std::string(to, n > 0 ? static_cast<size_t>(n) : 0) + ")");
-    }
-    // A link left behind by a sensor that did not stop cleanly.
-  }
-  const std::string temp = link + ".new" + std::to_string(::getpid());
-  ::unlink(temp.c_str());
-  if (::symlink(name, temp.c_str()) != 0 || ::rename(temp.c_str(), link.c_str()) != 0) {
-    const std::string why = std::strerror(errno);
-    ::unlink(temp.c_str());
-    return fail("cannot link " + link + ": " + why);
-  }
+  // A name a live device serves is refused; one left behind by a device
+  // killed hard is taken over (com_link.h).
+  std::string why;
+  if (!d.comLink.Claim(folder, port, name, &why)) return fail(why);
+  const std::string link = d.comLink.Path();
   {
     std::lock_guard<std::mutex> lock(d.mu);
     d.portName = port;
