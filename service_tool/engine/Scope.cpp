@@ -52,16 +52,14 @@ void PollFailed(TCmdThread& t, LinkResult r) {
 // The first good poll after a lost answer puts the sensor back into service
 // mode: it may have restarted meanwhile and forgotten it.
 void RecoverIfLost(TCmdThread& t) {
-  if (!t.answerLost) return;
-  t.answerLost = false;
-  t.PostJob(JOB_ENTER_SCOPE);
+  if (t.answerLost && t.PostFollowUp(JOB_ENTER_SCOPE)) t.answerLost = false;
 }
 
 // A write job's end: the error box after the last failure; the echo poll
 // goes on either way.
 void BackToPolling(TCmdThread& t, LinkResult r) {
   if (r != LINK_OK && !t.Terminating()) t.ShowStatusError(r);
-  t.PostJob(JOB_POLL_ECHO);
+  t.PostFollowUp(JOB_POLL_ECHO);
 }
 
 // The low 31 bits of a tuning state, as the failure texts append them.
@@ -103,7 +101,7 @@ void PollStep2Branch(TCmdThread& t) {
     // Switching tuning off makes the sensor keep the tuned values, which
     // JOB_SET_AUTO then reads back.
     tp.AutoStep = 0;
-    t.PostJob(JOB_SET_AUTO);
+    t.PostFollowUp(JOB_SET_AUTO);
   }
   t.View().ShowDeviceStatus(t.result);
   t.View().ShowAutoStep2();
@@ -119,7 +117,7 @@ void JobEnterScope(TCmdThread& t) {
   auto fail = [&t](LinkResult r) {
     if (!t.Terminating()) t.ShowStatusError(r);
     t.View().SetIdle();
-    t.PostJob(JOB_POLL_ECHO);
+    t.PostFollowUp(JOB_POLL_ECHO);
   };
 
   // 1. Service mode; the sensor acknowledges at the old rate.
@@ -162,7 +160,7 @@ void JobEnterScope(TCmdThread& t) {
   // 5. The page shows the sensor's values; the poll takes over.
   t.View().ShowTuningParams();
   t.View().SetIdle();
-  t.PostJob(JOB_POLL_ECHO);
+  t.PostFollowUp(JOB_POLL_ECHO);
 }
 
 void JobPollEcho(TCmdThread& t) {
@@ -184,7 +182,7 @@ void JobSetAuto(TCmdThread& t) {
   const LinkResult r = Write(t, SVC_SET_AUTO, t.Records().tuning.AutoStep, 2, kJobPauseMs);
   if (r != LINK_OK) return BackToPolling(t, r);
   // Tuning changes the values; read them all again.
-  t.PostJob(JOB_ENTER_SCOPE);
+  t.PostFollowUp(JOB_ENTER_SCOPE);
 }
 
 void JobSetFreq(TCmdThread& t) {
@@ -269,7 +267,7 @@ void JobAfcSweep(TCmdThread& t) {
   if (failed(Write(t, SVC_SET_FREQ, tp.Frequency, 2, kJobPauseMs))) return;
   if (failed(AfcControl(t, 0, 0))) return;
   t.View().InfoBox(t.Texts().Message(Msg::AfcCompleted));
-  t.PostJob(JOB_POLL_ECHO);
+  t.PostFollowUp(JOB_POLL_ECHO);
 }
 
 void JobDisplayTest(TCmdThread& t) {

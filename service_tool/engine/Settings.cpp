@@ -20,14 +20,14 @@ void ReadFailed(TCmdThread& t) {
   t.View().ShowDeviceStatus(t.result);
   t.View().SetIdle();
   t.ShowStatusError(t.result);
-  t.PostJob(JOB_IDLE);
+  t.PostFollowUp(JOB_IDLE);
 }
 
 // A write step failed: nothing is rolled back on the sensor.
 void WriteFailed(TCmdThread& t) {
   t.View().ShowDeviceStatus(t.result);
   t.ShowStatusError(t.result);
-  t.PostJob(JOB_IDLE);
+  t.PostFollowUp(JOB_IDLE);
 }
 
 }  // namespace
@@ -83,7 +83,7 @@ void JobReadSettings(TCmdThread& t) {
   t.View().ShowDeviceStatus(t.result);
   t.View().SetIdle();
   t.View().FillSettingsPage();
-  t.PostJob(JOB_IDLE);
+  t.PostFollowUp(JOB_IDLE);
 }
 
 void JobWriteSettings(TCmdThread& t) {
@@ -118,7 +118,7 @@ void JobWriteSettings(TCmdThread& t) {
   t.View().AdoptNewBaud();
   // 9.
   t.View().ShowDeviceStatus(t.result);
-  t.PostJob(JOB_IDLE);
+  t.PostFollowUp(JOB_IDLE);
 }
 
 }  // namespace kl
