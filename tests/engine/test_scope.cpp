@@ -52,6 +52,12 @@ class ScopeWindow : public test::RecordingWindow {
     }
     RecordingWindow::AddAfcPoint();
   }
+  // Runs on the command thread while the entry job waits for the page.
+  std::function<void()> onTuningParams;
+  void ShowTuningParams() override {
+    if (onTuningParams) onTuningParams();
+    RecordingWindow::ShowTuningParams();
+  }
   void BuildDisplayMask() override {
     records->tuning.DisplayMask = records->tuning.DisplayMask == 0 ? 1 : records->tuning.DisplayMask << 1;
     RecordingWindow::BuildDisplayMask();
@@ -110,6 +116,20 @@ struct Scope : ::testing::Test {
   }
   void Finish() { engine->Terminate(); }
 };
+
+// A technician who leaves the page while its entry job runs (the program
+// page posts JOB_IDLE) must not find the echo poll started behind him.
+TEST_F(Scope, APageChangeDuringTheEntryJobIsNotReplacedByThePoll) {
+  Start();
+  window.onTuningParams = [this] { engine->PostJob(JOB_IDLE); };
+  engine->PostJob(JOB_ENTER_SCOPE);
+  ASSERT_TRUE(window.WaitFor("ShowTuningParams"));
+  ASSERT_TRUE(window.WaitFor("SetIdle"));
+  std::this_thread::sleep_for(600ms);
+  Finish();
+  EXPECT_EQ(window.Count("ShowEcho"), 0u);
+  EXPECT_EQ(Heard(SVC_GET_ECHO), 0u);
+}
 
 TEST_F(Scope, EnteringReadsTheTuningAndThePollChainKeepsRunning) {
   vsensor::SensorState s;
