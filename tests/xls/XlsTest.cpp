@@ -1,0 +1,525 @@
+// The spreadsheet exchange without a spreadsheet program: the operations'
+// cases in both formats, the format choice, bad files, and preset imports
+// that must keep the user's own tank.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+
+#include "HubData.h"
+#include "TareUi.h"
+#include "Unit_xls.h"
+#include "Workbook.h"
+#include "XlsFiles.h"
+
+namespace kl {
+namespace {
+
+using test::ReadAll;
+using test::TempDir;
+using test::WriteAll;
+
+std::unique_ptr<HubImage> DefaultImage() {
+  auto im = std::make_unique<HubImage>();
+  HubMakeDefault(im.get());
+  return im;
+}
+
+std::unique_ptr<TankTable> Tank(std::uint16_t id, std::uint16_t heightTenths, int points) {
+  auto t = std::make_unique<TankTable>();
+  t->TankID = id;
+  t->TankHeight = heightTenths;
+  t->TableLen = static_cast<std::uint16_t>(points);
+  t->MlPerUnit = 10;
+  for (int i = 0; i < points; ++i)
+    t->Points[i] = {static_cast<std::uint16_t>(100 * (i + 1)), 12.5f * static_cast<float>(i + 1)};
+  return t;
+}
+
+TareRows ThreeRows() {
+  TareRows rows;
+  TareSetRowCount(rows, 3);
+  const char* litres[] = {"10.5", "20.0", "37.5"};
+  const char* mm[] = {"120", "200", "310"};
+  for (int r = 1; r <= 3; ++r) {
+    TareSetText(rows, TareColLitres, r, litres[r - 1]);
+    TareSetText(rows, TareColMm, r, mm[r - 1]);
+  }
+  TareRenumber(rows);
+  return rows;
+}
+
+bool StartsWith(const std::string& bytes, const char* magic, std::size_t n) {
+  return bytes.size() >= n && std::memcmp(bytes.data(), magic, n) == 0;
+}
+constexpr char kZipMagic[] = "PK\x03\x04";
+constexpr char kCfbMagic[] = "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1";
+
+// A preset sheet as a colleague would type it: headings, ID and height in
+// row 2, points from row 2 on.
+XlsSheet PresetSheet(const std::string& name, double id, double heightMm, int points) {
+  XlsSheet s;
+  s.name = name;
+  s.SetText(1, 1, "Liters");
+  s.SetText(1, 2, "mm");
+  s.SetText(1, 3, "Tank ID");
+  s.SetText(1, 4, "Tank Height, mm");
+  s.SetNumber(2, 3, id);
+  s.SetNumber(2, 4, heightMm);
+  for (int i = 0; i < points; ++i) {
+    s.SetNumber(2 + i, 1, 10.0 * (i + 1));
+    s.SetNumber(2 + i, 2, 20.0 * (i + 1));
+  }
+  return s;
+}
+
+TEST(CellAddress, ColumnsAtoZOnly) {
+  EXPECT_EQ(CellAddress(1, 1), "A1");
+  EXPECT_EQ(CellAddress(101, 3), "C101");
+  EXPECT_EQ(CellAddress(7, 26), "Z7");
+  EXPECT_EQ(CellAddress(1, 27), "");
+  EXPECT_EQ(CellAddress(1, 0), "");
+}
+
+TEST(SaveFormat, ChosenByTheExtensionAsTyped) {
+  struct Case {
+    const char* name;
+    const char* format;
+  } cases[] = {{"t.xlsx", ".xlsx"}, {"t.xls", ".xls"},          {"t.XLSX", ".xlsx"}, {"t.XLS", ".xlsx"},
+               {"t.Xls", ".xlsx"},  {"t.ods", ".xlsx"},         {"t", ".xlsx"},      {"dir.xls/t", ".xlsx"},
+               {"a.b.xls", ".xls"}, {"/home/u/t.xlsx", ".xlsx"}};
+  for (const Case& c : cases) EXPECT_STREQ(FormatForSave(c.name).extension, c.format) << c.name;
+}
+
+class BothFormats : public ::testing::TestWithParam<const char*> {
+ protected:
+  TempDir dir;
+  std::string File(const std::string& base) const { return dir / (base + GetParam()); }
+};
+INSTANTIATE_TEST_SUITE_P(Xls, BothFormats, ::testing::Values(".xlsx", ".xls"),
+                         [](const auto& info) { return std::string(info.param + 1); });
+
+TEST_P(BothFormats, TareTableRoundTrip) {
+  const std::string file = File("tare");
+  const TareRows rows = ThreeRows();
+  const XlsResult out = TareSheetExport(rows, "Tare table", file);
+  ASSERT_TRUE(out.ok) << out.text;
+  EXPECT_TRUE(StartsWith(ReadAll(file), std::string(GetParam()) == ".xls" ? kCfbMagic : kZipMagic, 4));
+
+  // The layout: one sheet "Tare table", A1:B3, nothing in column C or row 4.
+  Workbook book;
+  std::string why;
+  ASSERT_TRUE(LoadWorkbook(file, book, why)) << why;
+  ASSERT_EQ(book.sheets.size(), 1u);
+  EXPECT_EQ(book.sheets[0].name, "Tare table");
+  EXPECT_EQ(book.sheets[0].LastRow(), 3);
+  EXPECT_EQ(book.sheets[0].LastColumn(), 2);
+  ASSERT_NE(book.sheets[0].Find(3, 1), nullptr);
+  EXPECT_DOUBLE_EQ(book.sheets[0].Find(3, 1)->number, 37.5);
+
+  TareRows back;
+  back.locale.decimal_point = ",";
+  const XlsResult in = TareSheetImport(back, file);
+  ASSERT_TRUE(in.ok) << in.text;
+  ASSERT_EQ(TareRowCount(back), 3);
+  const char* litres[] = {"10,5", "20", "37,5"};
+  const char* mm[] = {"120", "200", "310"};
+  for (int r = 1; r <= 3; ++r) {
+    EXPECT_EQ(TareText(back, TareColLitres, r), litres[r - 1]);
+    EXPECT_EQ(TareText(back, TareColMm, r), mm[r - 1]);
+  }
+  // No temporary file is left beside the workbook.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+}
+
+TEST_P(BothFormats, TareImportTakesTextsAndOnlyTwoColumns) {
+  Workbook book;
+  XlsSheet& s = book.sheets.emplace_back();
+  s.name = "Лист1";
+  s.SetText(1, 1, "литры");
+  s.SetNumber(1, 2, 5);
+  s.SetNumber(1, 3, 99);  // column C is dropped
+  s.SetNumber(4, 1, 0.25);
+  std::string why;
+  const std::string file = File("typed");
+  ASSERT_TRUE(SaveWorkbook(file, book, why)) << why;
+  TareRows rows;
+  ASSERT_TRUE(TareSheetImport(rows, file).ok);
+  ASSERT_EQ(TareRowCount(rows), 4);
+  EXPECT_EQ(TareText(rows, TareColLitres, 1), "литры");
+  EXPECT_EQ(TareText(rows, TareColMm, 1), "5");
+  EXPECT_EQ(TareText(rows, TareColLitres, 2), "");
+  EXPECT_EQ(TareText(rows, TareColLitres, 4), "0.25");
+  EXPECT_EQ(TareText(rows, TareColMm, 4), "");
+}
+
+TEST(SaveFormat, CapitalExtensionGetsTheDefaultFormat) {
+  TempDir dir;
+  const TareRows rows = ThreeRows();
+  for (const char* name : {"upper.XLSX", "upper.XLS", "plain"}) {
+    ASSERT_TRUE(TareSheetExport(rows, "Tare table", dir / name).ok) << name;
+    EXPECT_TRUE(StartsWith(ReadAll(dir / name), kZipMagic, 4)) << name;
+  }
+}
+
+TEST_P(BothFormats, PresetImportTakesSheetsWithIdAboveOne) {
+  Workbook book;
+  book.sheets.push_back(PresetSheet("one", 1, 500, 3));
+  book.sheets.push_back(PresetSheet("two", 2, 800, 4));
+  book.sheets.push_back(PresetSheet("three", 3, 1234.5, 5));
+  XlsSheet narrow = PresetSheet("narrow", 4, 100, 2);  // no column D: skipped
+  narrow.cells.erase({1, 4});
+  narrow.cells.erase({2, 4});
+  book.sheets.push_back(narrow);
+  std::string why;
+  const std::string file = File("presets");
+  ASSERT_TRUE(SaveWorkbook(file, book, why)) << why;
+
+  auto image = std::make_unique<HubImage>();  // not valid: the default is the start
+  auto work = std::make_unique<TankTable>();
+  const XlsResult r = PresetListImport(*image, *work, file);
+  ASSERT_TRUE(r.ok) << r.text;
+  ASSERT_TRUE(HubIsValid(image.get()));
+  const auto tanks = HubListTanks(image.get());
+  ASSERT_EQ(tanks.size(), 4u);
+  EXPECT_EQ(tanks[0].TankID, 0);
+  EXPECT_EQ(tanks[1].TankID, 1);
+  EXPECT_EQ(tanks[2].TankID, 2);
+  EXPECT_EQ(tanks[2].TableLen, 4);
+  EXPECT_EQ(tanks[2].TankHeight, 8000);
+  EXPECT_EQ(tanks[3].TankID, 3);
+  EXPECT_EQ(tanks[3].TableLen, 5);
+  EXPECT_EQ(tanks[3].TankHeight, 12345);
+  EXPECT_EQ(HubReadHeader(*image).TankCount, 4);
+  // Point 5 of tank 3: 50 litres at 100 mm.
+  const auto p = HubTankPoint(*image, tanks[3], 4);
+  ASSERT_TRUE(p);
+  EXPECT_EQ(p->Level, 1000);
+  EXPECT_FLOAT_EQ(HubLitresFromVolume(p->Volume, tanks[3].MlPerUnit), 50.0f);
+  // The work table keeps the last tank taken.
+  EXPECT_EQ(work->TankID, 3);
+  EXPECT_EQ(work->TableLen, 5);
+}
+
+TEST_P(BothFormats, PresetImportLimitsPointsAndSkipsRowsOutOfRange) {
+  Workbook book;
+  book.sheets.push_back(PresetSheet("many", 7, 3000, 120));
+  XlsSheet ranges = PresetSheet("ranges", 8, 3000, 0);
+  const double rowsAB[][2] = {{100, 50}, {70000, 60}, {200, 6600}, {300, 6553.5}, {65535, 70}};
+  for (int i = 0; i < 5; ++i) {
+    ranges.SetNumber(2 + i, 1, rowsAB[i][0]);
+    ranges.SetNumber(2 + i, 2, rowsAB[i][1]);
+  }
+  ranges.SetText(7, 1, "сорок");  // unreadable: skipped
+  ranges.SetNumber(7, 2, 80);
+  ranges.SetText(8, 1, "12,5");  // a colleague's decimal comma
+  ranges.SetText(8, 2, "90");
+  book.sheets.push_back(ranges);
+  std::string why;
+  const std::string file = File("limits");
+  ASSERT_TRUE(SaveWorkbook(file, book, why)) << why;
+  auto image = DefaultImage();
+  auto work = std::make_unique<TankTable>();
+  ASSERT_TRUE(PresetListImport(*image, *work, file).ok);
+  const auto many = HubFindTank(image.get(), 7);
+  ASSERT_TRUE(many);
+  EXPECT_EQ(many->TableLen, 100);
+  // Rows 2..101: the last point is the 100th row's.
+  EXPECT_EQ(HubTankPoint(*image, *many, 99)->Level, 20000);
+  const auto r = HubFindTank(image.get(), 8);
+  ASSERT_TRUE(r);
+  ASSERT_EQ(r->TableLen, 4);
+  EXPECT_EQ(r->MlPerUnit, 1000);
+  EXPECT_EQ(HubTankPoint(*image, *r, 0)->Level, 500);
+  EXPECT_EQ(HubTankPoint(*image, *r, 1)->Level, 65535);
+  EXPECT_EQ(HubTankPoint(*image, *r, 2)->Level, 700);
+  EXPECT_EQ(HubTankPoint(*image, *r, 3)->Level, 900);
+}
+
+TEST_P(BothFormats, PresetImportKeepsTheUsersOwnTank) {
+  // The user's tank of 3 points at 10 ml per bit, and an old preset tank.
+  auto image = DefaultImage();
+  auto own = Tank(CustomTankID, 0, 3);
+  HubStoreResult stored{};
+  struct NoUi : TareUi {
+    void ShowError(std::string_view, int) override {}
+    bool AskYesNo(std::string_view) override { return false; }
+  } ui;
+  stored = HubStoreCustomTable(image.get(), own.get(), 1, CustomTankID, ui);
+  ASSERT_EQ(stored, HubStoreResult::Stored);
+  ASSERT_TRUE(HubAppendTank(image.get(), Tank(9, 100, 2).get()));
+  const auto before = HubFindTank(image.get(), CustomTankID);
+  ASSERT_TRUE(before);
+
+  Workbook book;
+  book.sheets.push_back(PresetSheet("new", 4, 900, 6));
+  std::string why;
+  const std::string file = File("fleet");
+  ASSERT_TRUE(SaveWorkbook(file, book, why)) << why;
+  auto work = std::make_unique<TankTable>();
+  ASSERT_TRUE(PresetListImport(*image, *work, file).ok);
+
+  ASSERT_TRUE(HubIsValid(image.get()));
+  EXPECT_EQ(HubReadHeader(*image).MlPerBit, 10);
+  const auto custom = HubFindTank(image.get(), CustomTankID);
+  ASSERT_TRUE(custom);
+  EXPECT_EQ(custom->TableLen, 3);
+  EXPECT_EQ(custom->Size, before->Size);
+  for (int i = 0; i < 3; ++i)
+    EXPECT_FLOAT_EQ(HubLitresFromVolume(HubTankPoint(*image, *custom, i)->Volume, custom->MlPerUnit),
+                    12.5f * static_cast<float>(i + 1));
+  // The old preset tank is replaced by the workbook's.
+  EXPECT_FALSE(HubFindTank(image.get(), 9));
+  ASSERT_TRUE(HubFindTank(image.get(), 4));
+  EXPECT_EQ(HubListTanks(image.get()).size(), 3u);
+  EXPECT_EQ(HubReadHeader(*image).TankCount, 3);
+}
+
+TEST_P(BothFormats, PresetExportWritesOneSheetPerPresetTank) {
+  auto image = DefaultImage();
+  ASSERT_TRUE(HubAppendTank(image.get(), Tank(2, 12340, 3).get()));
+  ASSERT_TRUE(HubAppendTank(image.get(), Tank(5, 800, 2).get()));
+  const std::string file = File("export");
+  const XlsResult r = PresetListExport(*image, file);
+  ASSERT_TRUE(r.ok) << r.text;
+  Workbook book;
+  std::string why;
+  ASSERT_TRUE(LoadWorkbook(file, book, why)) << why;
+  ASSERT_EQ(book.sheets.size(), 2u);
+  EXPECT_EQ(book.active, 0u);
+  const char* headings[] = {"Liters", "mm", "Tank ID", "Tank Height, mm"};
+  const struct {
+    const char* name;
+    double id, height;
+    int points;
+  } expected[] = {{"TankID 2", 2, 1234, 3}, {"TankID 5", 5, 80, 2}};
+  for (int i = 0; i < 2; ++i) {
+    const XlsSheet& s = book.sheets[i];
+    EXPECT_EQ(s.name, expected[i].name);
+    for (int c = 1; c <= 4; ++c) {
+      ASSERT_NE(s.Find(1, c), nullptr);
+      EXPECT_EQ(s.Find(1, c)->text, headings[c - 1]);
+    }
+    EXPECT_DOUBLE_EQ(s.Find(2, 3)->number, expected[i].id);
+    EXPECT_DOUBLE_EQ(s.Find(2, 4)->number, expected[i].height);
+    EXPECT_EQ(s.LastRow(), expected[i].points + 1);
+    EXPECT_DOUBLE_EQ(s.Find(3, 1)->number, 25.0);
+    EXPECT_DOUBLE_EQ(s.Find(3, 2)->number, 20.0);
+  }
+  // And it imports back into the same tanks (the volume unit is chosen
+  // afresh from the largest volume, so compare litres, not volume words).
+  auto again = DefaultImage();
+  auto work = std::make_unique<TankTable>();
+  ASSERT_TRUE(PresetListImport(*again, *work, file).ok);
+  const auto a = HubListTanks(image.get());
+  const auto b = HubListTanks(again.get());
+  ASSERT_EQ(a.size(), b.size());
+  for (std::size_t t = 2; t < a.size(); ++t) {
+    EXPECT_EQ(a[t].TankID, b[t].TankID);
+    EXPECT_EQ(a[t].TankHeight, b[t].TankHeight);
+    ASSERT_EQ(a[t].TableLen, b[t].TableLen);
+    for (std::size_t j = 0; j < a[t].TableLen; ++j) {
+      const TankPoint pa = *HubTankPoint(*image, a[t], j);
+      const TankPoint pb = *HubTankPoint(*again, b[t], j);
+      EXPECT_EQ(pa.Level, pb.Level);
+      EXPECT_FLOAT_EQ(HubLitresFromVolume(pa.Volume, a[t].MlPerUnit),
+                      HubLitresFromVolume(pb.Volume, b[t].MlPerUnit));
+    }
+  }
+}
+
+TEST_P(BothFormats, PresetExportWithoutPresetsIsOneHeadingSheet) {
+  const std::string file = File("empty");
+  ASSERT_TRUE(PresetListExport(*DefaultImage(), file).ok);
+  Workbook book;
+  std::string why;
+  ASSERT_TRUE(LoadWorkbook(file, book, why)) << why;
+  ASSERT_EQ(book.sheets.size(), 1u);
+  EXPECT_EQ(book.sheets[0].LastRow(), 1);
+  EXPECT_EQ(book.sheets[0].LastColumn(), 4);
+}
+
+TEST_P(BothFormats, RefusedExportsLeaveTheFileAlone) {
+  const std::string file = File("keep");
+  WriteAll(file, "an earlier workbook");
+  auto invalid = std::make_unique<HubImage>();
+  XlsResult r = PresetListExport(*invalid, file);
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.text, "Wrong hub structure");
+
+  // Two tanks with one ID cannot become two sheets of one name.
+  auto dup = DefaultImage();
+  ASSERT_TRUE(HubAppendTank(dup.get(), Tank(6, 100, 1).get()));
+  ASSERT_TRUE(HubAppendTank(dup.get(), Tank(6, 100, 1).get()));
+  r = PresetListExport(*dup, file);
+  EXPECT_FALSE(r.ok);
+  EXPECT_NE(r.text.find("TankID 6"), std::string::npos) << r.text;
+
+  // A sheet name no workbook accepts fails inside the writer.
+  r = TareSheetExport(ThreeRows(), "bad:name*", file);
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.text.rfind("Error save excel file\n" + file + ": ", 0), 0u) << r.text;
+
+  EXPECT_TRUE(ReadAll(file) == "an earlier workbook");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+}
+
+TEST_P(BothFormats, UsedAreaBeyondColumnZEndsTheImportAtThatSheet) {
+  Workbook book;
+  book.sheets.push_back(PresetSheet("first", 2, 100, 2));
+  XlsSheet wide = PresetSheet("wide", 3, 100, 2);
+  wide.SetText(1, 27, "note");
+  book.sheets.push_back(wide);
+  book.sheets.push_back(PresetSheet("third", 4, 100, 2));
+  std::string why;
+  const std::string file = File("wide");
+  ASSERT_TRUE(SaveWorkbook(file, book, why)) << why;
+  auto image = std::make_unique<HubImage>();
+  auto work = std::make_unique<TankTable>();
+  const XlsResult r = PresetListImport(*image, *work, file);
+  EXPECT_FALSE(r.ok);
+  EXPECT_NE(r.text.find("\"wide\""), std::string::npos) << r.text;
+  EXPECT_TRUE(HubFindTank(image.get(), 2));
+  EXPECT_FALSE(HubFindTank(image.get(), 3));
+  EXPECT_FALSE(HubFindTank(image.get(), 4));
+}
+
+// Files that are not sound workbooks: each gives a message naming the file,
+// and neither the rows nor the image change.
+class BadFiles : public ::testing::Test {
+ protected:
+  TempDir dir;
+
+  void ExpectRefused(const std::string& file, const std::string& reasonPart) {
+    SCOPED_TRACE(file);
+    TareRows rows;
+    TareSetText(rows, TareColLitres, 1, "keep");
+    const XlsResult t = TareSheetImport(rows, file);
+    EXPECT_FALSE(t.ok);
+    EXPECT_EQ(t.text.rfind("Error read excel file\n" + file + ": ", 0), 0u) << t.text;
+    EXPECT_NE(t.text.find(reasonPart), std::string::npos) << t.text;
+    EXPECT_EQ(TareRowCount(rows), 1);
+    EXPECT_EQ(TareText(rows, TareColLitres, 1), "keep");
+
+    auto image = DefaultImage();
+    ASSERT_TRUE(HubAppendTank(image.get(), Tank(3, 10, 2).get()));
+    const HubImage before = *image;
+    auto work = std::make_unique<TankTable>();
+    const XlsResult p = PresetListImport(*image, *work, file);
+    EXPECT_FALSE(p.ok);
+    EXPECT_EQ(p.text, t.text);
+    EXPECT_TRUE(image->bytes == before.bytes);
+  }
+
+  std::string SoundWorkbook(const char* ext) {
+    const std::string file = dir / (std::string("sound") + ext);
+    auto image = DefaultImage();
+    HubAppendTank(image.get(), Tank(2, 100, 40).get());
+    EXPECT_TRUE(PresetListExport(*image, file).ok);
+    return ReadAll(file);
+  }
+};
+
+TEST_F(BadFiles, EmptyMissingAndNotAWorkbook) {
+  WriteAll(dir / "empty.xlsx", "");
+  ExpectRefused(dir / "empty.xlsx", "empty");
+  ExpectRefused(dir / "missing.xls", "does not exist");
+  WriteAll(dir / "notes.xlsx", "Liters;mm\n10;120\n");
+  ExpectRefused(dir / "notes.xlsx", "not an Excel workbook");
+  std::filesystem::create_directory(dir / "folder.xls");
+  ExpectRefused(dir / "folder.xls", "not a file");
+}
+
+TEST_F(BadFiles, TruncatedWorkbooks) {
+  for (const char* ext : {".xlsx", ".xls"}) {
+    const std::string sound = SoundWorkbook(ext);
+    for (std::size_t keep : {std::size_t{8}, sound.size() / 2, sound.size() - 30}) {
+      const std::string file = dir / ("cut" + std::to_string(keep) + ext);
+      WriteAll(file, sound.substr(0, keep));
+      ExpectRefused(file, "");
+    }
+  }
+}
+
+TEST_F(BadFiles, RenamedWorkbookStillReads) {
+  // An .xls saved under an .xlsx name reads by its content.
+  WriteAll(dir / "renamed.xlsx", SoundWorkbook(".xls"));
+  auto image = DefaultImage();
+  auto work = std::make_unique<TankTable>();
+  EXPECT_TRUE(PresetListImport(*image, *work, dir / "renamed.xlsx").ok);
+  EXPECT_TRUE(HubFindTank(image.get(), 2));
+}
+
+TEST_F(BadFiles, ZipsThatAreNoWorkbook) {
+  ASSERT_TRUE(test::WriteZip(dir / "docs.xlsx", {{"readme.txt", "hello", 0}}));
+  ExpectRefused(dir / "docs.xlsx", "not an Excel workbook");
+  // A word-processor document is a zip package too.
+  ASSERT_TRUE(
+      test::WriteZip(dir / "letter.xlsx", {{"_rels/.rels",
+                                            "<Relationships xmlns=\"http://schemas.openxmlformats.org/"
+                                            "package/2006/relationships\"><Relationship Id=\"rId1\" "
+                                            "Type=\"http://schemas.openxmlformats.org/officeDocument/2006/"
+                                            "relationships/officeDocument\" Target=\"word/document.xml\"/>"
+                                            "</Relationships>",
+                                            0},
+                                           {"word/document.xml", "<document/>", 0}}));
+  ExpectRefused(dir / "letter.xlsx", "not an Excel workbook");
+}
+
+TEST_F(BadFiles, ZipWithAHugeMemberIsRefusedUnread) {
+  // 200 MiB of zeros deflate to a few hundred kilobytes.
+  ASSERT_TRUE(test::WriteZip(dir / "bomb.xlsx", {{"[Content_Types].xml", "<Types/>", 0},
+                                                 {"xl/workbook.xml", "", std::size_t{200} << 20}}));
+  EXPECT_LT(std::filesystem::file_size(dir / "bomb.xlsx"), 2u << 20);
+  ExpectRefused(dir / "bomb.xlsx", "unpacks to more than");
+}
+
+TEST_F(BadFiles, DamagedXmlInsideASoundPackage) {
+  const std::string rels =
+      "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+      "<Relationship Id=\"rId1\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/"
+      "worksheet\" Target=\"worksheets/sheet1.xml\"/></Relationships>";
+  const std::string workbook =
+      "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
+      "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\"><sheets>"
+      "<sheet name=\"S\" sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>";
+  const struct {
+    const char* sheet;
+    const char* reason;
+  } cases[] = {
+      {"<worksheet><sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c>", "damaged"},
+      {"<worksheet><sheetData><row r=\"1\"><c r=\"A1\" t=\"s\"><v>7</v></c></row></sheetData></worksheet>",
+       "shared string index"},
+      {"<worksheet><sheetData><row r=\"1\"><c r=\"1A\"><v>1</v></c></row></sheetData></worksheet>",
+       "cell reference"},
+      {"<worksheet><sheetData><row r=\"70000\"><c r=\"A70000\"><v>1</v></c></row></sheetData></worksheet>",
+       "beyond row 65536"},
+      {"<worksheet><sheetData><row r=\"1\"><c r=\"A1\"><v>1e999</v></c></row></sheetData></worksheet>",
+       "number"},
+  };
+  int i = 0;
+  for (const auto& c : cases) {
+    const std::string file = dir / ("xml" + std::to_string(i++) + ".xlsx");
+    ASSERT_TRUE(test::WriteZip(file, {{"xl/workbook.xml", workbook, 0},
+                                      {"xl/_rels/workbook.xml.rels", rels, 0},
+                                      {"xl/worksheets/sheet1.xml", c.sheet, 0}}));
+    ExpectRefused(file, c.reason);
+  }
+}
+
+TEST_F(BadFiles, EncryptedWorkbook) {
+  // A password-protected .xlsx is a compound file holding an encrypted
+  // package instead of a workbook stream.
+  std::string cfb = SoundWorkbook(".xls");
+  const std::u16string from = u"Workbook";
+  const std::u16string to = u"Encrypte";
+  const std::string fromBytes(reinterpret_cast<const char*>(from.data()), from.size() * 2);
+  const std::size_t at = cfb.find(fromBytes);
+  ASSERT_NE(at, std::string::npos);
+  cfb.replace(at, fromBytes.size(), reinterpret_cast<const char*>(to.data()), to.size() * 2);
+  WriteAll(dir / "secret.xlsx", cfb);
+  ExpectRefused(dir / "secret.xlsx", "no Excel workbook");
+}
+
+}  // namespace
+}  // namespace kl
