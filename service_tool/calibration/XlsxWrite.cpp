@@ -1,11 +1,42 @@
 // .xlsx writing through libxlsxwriter.
+//
+// libxlsxwriter as Debian builds it formats numbers with printf, which
+// follows LC_NUMERIC; the windows' toolkit sets the user's locale at start,
+// and a Russian one would write 12,5 into the XML, which no spreadsheet
+// program reads. The writer therefore runs under the C notation, set for this
+// thread only.
 #include <xlsxwriter.h>
+
+#include <clocale>
+#include <locale.h>
 
 #include "Workbook.h"
 
 namespace kl {
+namespace {
+
+class CNumericForThisThread {
+ public:
+  CNumericForThisThread() : c_(newlocale(LC_NUMERIC_MASK, "C", duplocale(LC_GLOBAL_LOCALE))) {
+    if (c_) previous_ = uselocale(c_);
+  }
+  ~CNumericForThisThread() {
+    if (!c_) return;
+    uselocale(previous_);
+    freelocale(c_);
+  }
+  CNumericForThisThread(const CNumericForThisThread&) = delete;
+  CNumericForThisThread& operator=(const CNumericForThisThread&) = delete;
+
+ private:
+  locale_t c_;
+  locale_t previous_ = LC_GLOBAL_LOCALE;
+};
+
+}  // namespace
 
 bool WriteXlsx(const std::string& path, const Workbook& book, std::string& why) {
+  const CNumericForThisThread cNumbers;
   lxw_workbook_options options = {};
   options.constant_memory = LXW_FALSE;
   lxw_workbook* wb = workbook_new_opt(path.c_str(), &options);

@@ -3,6 +3,9 @@
 // that must keep the user's own tank.
 #include <gtest/gtest.h>
 
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -160,6 +163,33 @@ TEST(SaveFormat, CapitalExtensionGetsTheDefaultFormat) {
     ASSERT_TRUE(TareSheetExport(rows, "Tare table", dir / name).ok) << name;
     EXPECT_TRUE(StartsWith(ReadAll(dir / name), kZipMagic, 4)) << name;
   }
+}
+
+// The windows run under the user's locale; a Russian one writes numbers
+// with a decimal comma through printf, which must not reach the file.
+TEST(XlsxNumbers, SurviveACommaLocale) {
+  TempDir dir;
+  const std::string locales = dir / "locales";
+  std::filesystem::create_directory(locales);
+  if (std::system(("localedef -i ru_RU -f UTF-8 '" + locales + "/ru_RU.UTF-8' >/dev/null 2>&1").c_str()) != 0)
+    GTEST_SKIP() << "localedef cannot make ru_RU here";
+  setenv("LOCPATH", locales.c_str(), 1);
+  const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
+  char probe[16] = "";
+  if (std::setlocale(LC_NUMERIC, "ru_RU.UTF-8")) std::snprintf(probe, sizeof probe, "%.1f", 12.5);
+  auto image = DefaultImage();
+  ASSERT_TRUE(HubAppendTank(image.get(), Tank(4, 1000, 3).get()));
+  const XlsResult r = PresetListExport(*image, dir / "comma.xlsx");
+  std::setlocale(LC_NUMERIC, saved.c_str());
+  unsetenv("LOCPATH");
+  if (std::string(probe) != "12,5") GTEST_SKIP() << "the ru_RU locale did not take effect";
+  ASSERT_TRUE(r.ok) << r.text;
+  Workbook book;
+  std::string why;
+  ASSERT_TRUE(LoadWorkbook(dir / "comma.xlsx", book, why)) << why;
+  ASSERT_NE(book.sheets[0].Find(2, 1), nullptr);
+  EXPECT_DOUBLE_EQ(book.sheets[0].Find(2, 1)->number, 12.5);
+  EXPECT_DOUBLE_EQ(book.sheets[0].Find(4, 1)->number, 37.5);
 }
 
 TEST_P(BothFormats, PresetImportTakesSheetsWithIdAboveOne) {
