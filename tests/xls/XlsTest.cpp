@@ -549,6 +549,16 @@ TEST_F(BadFiles, EncryptedWorkbook) {
   cfb.replace(at, fromBytes.size(), reinterpret_cast<const char*>(to.data()), to.size() * 2);
   WriteAll(dir / "secret.xlsx", cfb);
   ExpectRefused(dir / "secret.xlsx", "no Excel workbook");
+
+  // A password-protected .xls: its globals carry a FILEPASS record (here in
+  // place of the CODEPAGE record of the same length).
+  std::string xls = SoundWorkbook(".xls");
+  const std::string codepage("\x42\x00\x02\x00\xB0\x04", 6);
+  const std::size_t cp = xls.find(codepage);
+  ASSERT_NE(cp, std::string::npos);
+  xls.replace(cp, codepage.size(), std::string("\x2F\x00\x02\x00\x00\x00", 6));
+  WriteAll(dir / "secret.xls", xls);
+  ExpectRefused(dir / "secret.xls", "password-protected");
 }
 
 }  // namespace
