@@ -1,19 +1,205 @@
 // .xls reading through FreeXL.
 //
-// FreeXL reads the whole workbook at open and keeps each sheet's declared
-// area in memory, so the declared number of sheets is checked with the
-// cheaper metadata open first, and each sheet's declared area before its
-// cells are visited. Only cells holding a value count towards the used area.
+// FreeXL reads the whole workbook at open and reserves every sheet's declared
+// area (its DIMENSIONS record) in memory, 16 bytes a cell, even for its
+// metadata-only open: a 4 KB file declaring a few sheets of 65536 x 256 cells
+// takes gigabytes. So before FreeXL sees a file, a small walk of our own
+// finds the workbook stream in the compound file and adds up what its records
+// declare (sheets, areas, shared strings); a file beyond the limits is
+// refused unread. Only cells holding a value count towards the used area.
 #include <freexl.h>
 
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "Workbook.h"
 
 namespace kl {
 namespace {
+
+// What FreeXL may reserve for one workbook: declared cells over all sheets,
+// and entries of the shared string table.
+constexpr std::uint64_t kMaxDeclaredCells = 4u << 20;
+constexpr std::uint64_t kMaxDeclaredStrings = 1u << 20;
+
+constexpr std::uint32_t kEndOfChain = 0xFFFFFFFE;
+
+std::uint32_t U32(const std::string& b, std::size_t at) {
+  if (at + 4 > b.size()) return 0;
+  return static_cast<std::uint32_t>(static_cast<unsigned char>(b[at])) |
+         static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 1])) << 8 |
+         static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 2])) << 16 |
+         static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 3])) << 24;
+}
+std::uint16_t U16(const std::string& b, std::size_t at) {
+  if (at + 2 > b.size()) return 0;
+  return static_cast<std::uint16_t>(static_cast<unsigned char>(b[at]) | static_cast<unsigned char>(b[at + 1])
+                                                                            << 8);
+}
+
+// The streams of a compound file, read with every index checked against the
+// file and every chain bounded by the number of sectors there are.
+class CompoundFile {
+ public:
+  bool Open(const std::string& path, std::string& why) {
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "rb"), std::fclose);
+    if (!f) {
+      why = "the file cannot be opened";
+      return false;
+    }
+    char buf[65536];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f.get())) > 0;) {
+      file_.append(buf, n);
+      if (file_.size() > XlsMaxFileBytes) {
+        why = "the file is larger than " + std::to_string(XlsMaxFileBytes >> 20) + " MiB";
+        return false;
+      }
+    }
+    if (file_.size() < 512) return Damaged(why);
+    const unsigned shift = U16(file_, 30);
+    if (shift != 9 && shift != 12) return Damaged(why);
+    sector_ = std::size_t{1} << shift;
+    sectors_ = file_.size() / sector_;  // the header occupies the first
+    // The allocation table: its sectors are listed in the header (109) and in
+    // a chain of further list sectors.
+    std::vector<std::uint32_t> fatSectors;
+    const std::uint32_t numFat = U32(file_, 44);
+    if (numFat > sectors_) return Damaged(why);
+    for (std::size_t i = 0; i < 109 && fatSectors.size() < numFat; ++i)
+      fatSectors.push_back(U32(file_, 76 + 4 * i));
+    std::uint32_t difat = U32(file_, 68);
+    for (std::size_t hops = 0; fatSectors.size() < numFat; ++hops) {
+      if (hops > sectors_ || !Valid(difat)) return Damaged(why);
+      const std::size_t base = Offset(difat);
+      for (std::size_t i = 0; i + 1 < sector_ / 4 && fatSectors.size() < numFat; ++i)
+        fatSectors.push_back(U32(file_, base + 4 * i));
+      difat = U32(file_, base + sector_ - 4);
+    }
+    for (std::uint32_t s : fatSectors) {
+      if (!Valid(s)) return Damaged(why);
+      for (std::size_t i = 0; i < sector_ / 4; ++i) fat_.push_back(U32(file_, Offset(s) + 4 * i));
+    }
+    std::string dir;
+    if (!ReadChain(U32(file_, 48), fat_, sector_, SIZE_MAX, dir, why)) return false;
+    for (std::size_t at = 0; at + 128 <= dir.size(); at += 128) entries_.push_back(dir.substr(at, 128));
+    if (entries_.empty()) return Damaged(why);
+    return true;
+  }
+
+  // The contents of every stream with one of these names (ASCII, any case).
+  bool Streams(const std::vector<std::string>& names, std::vector<std::string>& out, std::string& why) {
+    for (const std::string& e : entries_) {
+      if (e[66] != 2) continue;  // not a stream
+      const std::size_t nameBytes = std::min<std::size_t>(U16(e, 64), 64);
+      std::string name;
+      for (std::size_t i = 0; i + 1 < nameBytes && (e[i] || e[i + 1]); i += 2)
+        name += static_cast<char>(std::tolower(static_cast<unsigned char>(e[i])));
+      bool wanted = false;
+      for (const std::string& n : names) wanted = wanted || name == n;
+      if (!wanted) continue;
+      const std::uint32_t start = U32(e, 116);
+      const std::size_t size = U32(e, 120);
+      if (size > XlsMaxFileBytes) return Damaged(why);
+      std::string data;
+      if (size < U32(file_, 56)) {
+        if (!MiniStream(start, size, data, why)) return false;
+      } else if (!ReadChain(start, fat_, sector_, size, data, why)) {
+        return false;
+      }
+      out.push_back(std::move(data));
+    }
+    return true;
+  }
+
+ private:
+  bool Damaged(std::string& why) {
+    why = "the file is damaged or truncated (its compound file structure does not hold together)";
+    return false;
+  }
+  bool Valid(std::uint32_t s) const { return Offset(s) + sector_ <= file_.size(); }
+  std::size_t Offset(std::uint32_t s) const { return (std::size_t{s} + 1) * sector_; }
+
+  // Follows a chain of `unit`-byte sectors through `table`, reading them from
+  // `source` (the file, or the mini stream), up to `limit` bytes.
+  bool ReadChainFrom(const std::string& source, std::size_t headerUnits, std::uint32_t start,
+                     const std::vector<std::uint32_t>& table, std::size_t unit, std::size_t limit,
+                     std::string& out, std::string& why) {
+    out.clear();
+    std::uint32_t s = start;
+    for (std::size_t hops = 0; s != kEndOfChain && out.size() < limit; ++hops) {
+      const std::size_t at = (std::size_t{s} + headerUnits) * unit;
+      // A chain longer than the sectors there are runs in a circle.
+      if (hops > source.size() / unit || s >= table.size() || at + unit > source.size()) return Damaged(why);
+      out.append(source, at, std::min(unit, limit - out.size()));
+      s = table[s];
+    }
+    if (limit != SIZE_MAX && out.size() < limit) return Damaged(why);
+    return true;
+  }
+  bool ReadChain(std::uint32_t start, const std::vector<std::uint32_t>& table, std::size_t unit,
+                 std::size_t limit, std::string& out, std::string& why) {
+    return ReadChainFrom(file_, 1, start, table, unit, limit, out, why);
+  }
+  bool MiniStream(std::uint32_t start, std::size_t size, std::string& out, std::string& why) {
+    if (size == 0) return true;
+    const std::string& root = entries_.front();
+    std::string mini, miniFatBytes;
+    const std::size_t miniSize = U32(root, 120);
+    if (miniSize > XlsMaxFileBytes) return Damaged(why);
+    if (!ReadChain(U32(root, 116), fat_, sector_, miniSize, mini, why)) return false;
+    if (!ReadChain(U32(file_, 60), fat_, sector_, SIZE_MAX, miniFatBytes, why)) return false;
+    std::vector<std::uint32_t> miniFat;
+    for (std::size_t at = 0; at + 4 <= miniFatBytes.size(); at += 4) miniFat.push_back(U32(miniFatBytes, at));
+    return ReadChainFrom(mini, 0, start, miniFat, 64, size, out, why);
+  }
+
+  std::string file_;
+  std::size_t sector_ = 512;
+  std::size_t sectors_ = 0;
+  std::vector<std::uint32_t> fat_;
+  std::vector<std::string> entries_;
+};
+
+// What the workbook's records declare, against the limits.
+bool CheckDeclaredSizes(const std::string& path, std::string& why) {
+  CompoundFile cfb;
+  if (!cfb.Open(path, why)) return false;
+  std::vector<std::string> streams;
+  if (!cfb.Streams({"workbook", "book"}, streams, why)) return false;
+  for (const std::string& s : streams) {
+    std::uint64_t cells = 0;
+    std::size_t sheets = 0;
+    for (std::size_t at = 0; at + 4 <= s.size();) {
+      const std::uint16_t type = U16(s, at);
+      const std::size_t len = U16(s, at + 2);
+      const std::size_t body = at + 4;
+      if (type == 0x0200 && len >= 14) {  // DIMENSIONS, BIFF8
+        cells += std::uint64_t{U32(s, body + 4)} * U16(s, body + 10);
+      } else if ((type == 0x0200 && len >= 10) || (type == 0x0000 && len >= 8)) {  // earlier BIFF
+        cells += std::uint64_t{U16(s, body + 2)} * U16(s, body + 6);
+      } else if (type == 0x00FC && len >= 8 && U32(s, body + 4) > kMaxDeclaredStrings) {  // SST
+        why =
+            "its shared string table declares more than " + std::to_string(kMaxDeclaredStrings) + " strings";
+        return false;
+      } else if (type == 0x0085 && ++sheets > XlsMaxSheets) {  // BOUNDSHEET
+        why = "it has more than " + std::to_string(XlsMaxSheets) + " sheets";
+        return false;
+      }
+      if (cells > kMaxDeclaredCells) {
+        why = "its sheets declare more than " + std::to_string(kMaxDeclaredCells) + " cells";
+        return false;
+      }
+      at = body + len;
+    }
+  }
+  return true;
+}
 
 struct Handle {
   const void* h = nullptr;
@@ -58,6 +244,7 @@ std::string FreeXlReason(int rc) {
 
 bool ReadXls(const std::string& path, Workbook& out, std::string& why) {
   out = Workbook{};
+  if (!CheckDeclaredSizes(path, why)) return false;
   {
     Handle info;
     const int rc = freexl_open_info(path.c_str(), &info.h);

@@ -537,6 +537,94 @@ TEST_F(BadFiles, DamagedXmlInsideASoundPackage) {
   }
 }
 
+TEST_F(BadFiles, XlsDeclaringHugeSheetsIsRefusedUnread) {
+  // A few kilobytes that declare 65536 x 256 cells; the reader underneath
+  // would reserve 16 bytes for each of them.
+  Workbook book;
+  XlsSheet& s = book.sheets.emplace_back();
+  s.name = "huge";
+  s.SetNumber(1, 1, 1);
+  s.SetNumber(65536, 256, 2);
+  std::string why;
+  ASSERT_TRUE(SaveWorkbook(dir / "huge.xls", book, why)) << why;
+  EXPECT_LT(std::filesystem::file_size(dir / "huge.xls"), 16u << 10);
+  ExpectRefused(dir / "huge.xls", "declare more than");
+}
+
+// A compound file whose workbook stream is small enough to live in the mini
+// stream, as some writers store it: the same workbook reads from there.
+std::string InMiniStream(const std::string& biff) {
+  auto u16 = [](std::string& b, unsigned v) {
+    b += static_cast<char>(v & 0xFF);
+    b += static_cast<char>((v >> 8) & 0xFF);
+  };
+  auto u32 = [&](std::string& b, std::uint32_t v) {
+    u16(b, v & 0xFFFF);
+    u16(b, v >> 16);
+  };
+  const std::uint32_t end = 0xFFFFFFFE, freeSect = 0xFFFFFFFF;
+  const std::size_t miniSectors = (biff.size() + 63) / 64;
+  const std::size_t containerSectors = (miniSectors * 64 + 511) / 512;
+  std::string f("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8);
+  f.append(16, '\0');
+  u16(f, 0x3E), u16(f, 3), u16(f, 0xFFFE), u16(f, 9), u16(f, 6);
+  f.append(6, '\0');
+  u32(f, 0), u32(f, 1), u32(f, 1), u32(f, 0), u32(f, 4096), u32(f, 2), u32(f, 1), u32(f, end), u32(f, 0);
+  u32(f, 0);  // the allocation table is sector 0
+  for (int i = 1; i < 109; ++i) u32(f, freeSect);
+  // Sector 0: allocation table. 1: directory. 2: mini allocation table.
+  // 3...: the mini stream's container.
+  std::string fat;
+  u32(fat, 0xFFFFFFFD), u32(fat, end), u32(fat, end);
+  for (std::size_t i = 0; i < containerSectors; ++i)
+    u32(fat, i + 1 < containerSectors ? static_cast<std::uint32_t>(4 + i) : end);
+  while (fat.size() < 512) u32(fat, freeSect);
+  std::string dir;
+  auto entry = [&](const std::u16string& name, unsigned type, std::uint32_t child, std::uint32_t start,
+                   std::uint32_t size) {
+    const std::size_t begin = dir.size();
+    for (char16_t c : name) u16(dir, c);
+    dir.resize(begin + 64, '\0');
+    u16(dir, name.empty() ? 0 : static_cast<unsigned>((name.size() + 1) * 2));
+    dir += static_cast<char>(type);
+    dir += static_cast<char>(1);
+    u32(dir, freeSect), u32(dir, freeSect), u32(dir, child);
+    dir.append(36, '\0');
+    u32(dir, start), u32(dir, size), u32(dir, 0);
+  };
+  entry(u"Root Entry", 5, 1, 3, static_cast<std::uint32_t>(miniSectors * 64));
+  entry(u"Workbook", 2, freeSect, 0, static_cast<std::uint32_t>(biff.size()));
+  entry(u"", 0, freeSect, 0, 0);
+  entry(u"", 0, freeSect, 0, 0);
+  std::string miniFat;
+  for (std::size_t i = 0; i < miniSectors; ++i)
+    u32(miniFat, i + 1 < miniSectors ? static_cast<std::uint32_t>(i + 1) : end);
+  while (miniFat.size() < 512) u32(miniFat, freeSect);
+  std::string container = biff;
+  container.resize(containerSectors * 512, '\0');
+  return f + fat + dir + miniFat + container;
+}
+
+TEST_F(BadFiles, XlsWorkbookInTheMiniStreamReads) {
+  // Our writer's workbook stream, without the padding that keeps it out of
+  // the mini stream.
+  const std::string xls = SoundWorkbook(".xls");
+  std::string biff = xls.substr(512, 4096);
+  std::size_t at = 0;
+  while (at + 4 <= biff.size() && !(biff[at] == 0 && biff[at + 1] == 0)) {
+    at += 4 + (static_cast<unsigned char>(biff[at + 2]) | static_cast<unsigned char>(biff[at + 3]) << 8);
+  }
+  biff.resize(at);
+  ASSERT_LT(biff.size(), 4096u);
+  WriteAll(dir / "mini.xls", InMiniStream(biff));
+  Workbook book;
+  std::string why;
+  ASSERT_TRUE(LoadWorkbook(dir / "mini.xls", book, why)) << why;
+  ASSERT_EQ(book.sheets.size(), 1u);
+  EXPECT_EQ(book.sheets[0].name, "TankID 2");
+  EXPECT_EQ(book.sheets[0].LastRow(), 41);
+}
+
 TEST_F(BadFiles, EncryptedWorkbook) {
   // A password-protected .xlsx is a compound file holding an encrypted
   // package instead of a workbook stream.
