@@ -172,13 +172,28 @@ bool CheckDeclaredSizes(const std::string& path, std::string& why) {
   if (!cfb.Open(path, why)) return false;
   std::vector<std::string> streams;
   if (!cfb.Streams({"workbook", "book"}, streams, why)) return false;
+  if (streams.empty()) {
+    why = "the file holds no Excel workbook (it may be encrypted, or another kind of document)";
+    return false;
+  }
+  auto damaged = [&why] {
+    why = "the workbook is damaged (its records do not hold together)";
+    return false;
+  };
   for (const std::string& s : streams) {
     std::uint64_t cells = 0;
     std::size_t sheets = 0;
+    // FreeXL follows a record length past the end of its buffers (found by
+    // fuzzing), so every record must lie inside the stream and within the
+    // format's record size; zeros after the last record are padding.
+    const std::uint16_t bof = U16(s, 0);
+    if (bof != 0x0809 && bof != 0x0409 && bof != 0x0209 && bof != 0x0009) return damaged();
     for (std::size_t at = 0; at + 4 <= s.size();) {
       const std::uint16_t type = U16(s, at);
       const std::size_t len = U16(s, at + 2);
       const std::size_t body = at + 4;
+      if (type == 0 && len == 0 && s.find_first_not_of('\0', at) == std::string::npos) break;
+      if (len > 8224 || body + len > s.size()) return damaged();
       if (type == 0x0200 && len >= 14) {  // DIMENSIONS, BIFF8
         cells += std::uint64_t{U32(s, body + 4)} * U16(s, body + 10);
       } else if ((type == 0x0200 && len >= 10) || (type == 0x0000 && len >= 8)) {  // earlier BIFF
