@@ -487,6 +487,19 @@ TEST_F(BadFiles, TruncatedWorkbooks) {
   }
 }
 
+TEST_F(BadFiles, XlsRecordRunningPastItsStream) {
+  // The reader underneath follows a record's length past the end of its
+  // buffers; such a record must stop the read before it gets there.
+  std::string xls = SoundWorkbook(".xls");
+  const std::string font("\x31\x00\x15\x00", 4);
+  const std::size_t at = xls.find(font);
+  ASSERT_NE(at, std::string::npos);
+  xls[at + 2] = '\x00';
+  xls[at + 3] = '\x20';  // 8192 bytes, past the 4096-byte stream
+  WriteAll(dir / "long.xls", xls);
+  ExpectRefused(dir / "long.xls", "records do not hold together");
+}
+
 TEST_F(BadFiles, RenamedWorkbookStillReads) {
   // An .xls saved under an .xlsx name reads by its content.
   WriteAll(dir / "renamed.xlsx", SoundWorkbook(".xls"));
