@@ -3,10 +3,10 @@
 #include <QString>
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -177,17 +177,21 @@ bool CheckSheetNames(const Workbook& book, std::string& why) {
 bool SaveWorkbook(const std::string& path, const Workbook& book, std::string& why) {
   if (!CheckSheetNames(book, why)) return false;
   // The temporary file lives in the target's folder so that the rename is a
-  // replacement within one file system, never a copy.
-  std::string tmp = path + ".XXXXXX";
-  const int fd = mkstemp(tmp.data());
+  // replacement within one file system, never a copy. It is created here
+  // (exclusively, with the ordinary mode under the user's umask) and the
+  // writer then writes into it.
+  static std::atomic<unsigned> counter{0};
+  std::string tmp;
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    tmp = path + ".tmp" + std::to_string(getpid()) + "-" + std::to_string(counter++);
+    fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) break;
+  }
   if (fd < 0) {
     why = std::string("the folder cannot be written (") + std::strerror(errno) + ")";
     return false;
   }
-  // mkstemp makes the file private; a saved workbook gets the ordinary mode.
-  const mode_t mask = umask(0);
-  umask(mask);
-  fchmod(fd, 0666 & ~mask);
   close(fd);
   const WorkbookFormat& format = FormatForSave(path);
   bool ok = false;
