@@ -22,8 +22,8 @@ struct TareWindowOptions {
 // keeps it alive while the window is open), modal and without a nested event
 // loop: it returns at once. onClosed(ok) runs once the window has closed; ok
 // is true when OK stored the rows into table.
-TForm_Tare1* OpenTareWindow(QWidget* parent, TankTable& table, bool readOnly,
-                            const TareWindowOptions& options, std::function<void(bool ok)> onClosed);
+TForm_Tare1* OpenTareWindow(QWidget* parent, TankTable& table, bool readOnly, const TareWindowOptions& options,
+                            std::function<void(bool ok)> onClosed);
 
 // The window's level read-out (the engine's level poll), for the page that
 // forwards ShowLevel. A null window is ignored.
