@@ -166,6 +166,99 @@ class CompoundFile {
   std::vector<std::string> entries_;
 };
 
+// Whether a text inside a record fits the record: its length (1 or 2
+// bytes) at `at`, then in BIFF8 a flags byte (16-bit characters, rich-text
+// runs, phonetic data) and the characters.
+bool TextFits(const std::string& s, std::size_t body, std::size_t len, std::size_t at, int lengthBytes,
+              bool biff8) {
+  if (at + lengthBytes > len) return false;
+  std::size_t n = lengthBytes == 1 ? static_cast<unsigned char>(s[body + at]) : U16(s, body + at);
+  std::size_t pos = at + lengthBytes;
+  if (biff8) {
+    if (pos + 1 > len) return false;
+    const unsigned flags = static_cast<unsigned char>(s[body + pos]);
+    ++pos;
+    std::size_t extra = 0;
+    if (flags & 0x08) {
+      if (pos + 2 > len) return false;
+      extra += std::size_t{U16(s, body + pos)} * 4;
+      pos += 2;
+    }
+    if (flags & 0x04) {
+      if (pos + 4 > len) return false;
+      extra += U32(s, body + pos);
+      pos += 4;
+    }
+    if (flags & 0x01) n *= 2;
+    // Rich-text and phonetic data may follow in a continuation; the
+    // characters themselves must be here.
+    (void)extra;
+  }
+  return pos + n <= len;
+}
+
+// The shared string table of BIFF8: every string, split over the SST record
+// and its CONTINUE records, must be there in full.
+bool SstHoldsTogether(const std::vector<std::pair<std::size_t, std::size_t>>& parts, const std::string& s) {
+  if (parts.empty() || parts[0].second < 8) return true;
+  const std::uint32_t unique = U32(s, parts[0].first + 4);
+  std::size_t part = 0, pos = 8;
+  auto left = [&] { return parts[part].second - pos; };
+  auto next = [&] {
+    if (++part >= parts.size()) return false;
+    pos = 0;
+    return true;
+  };
+  auto need = [&](std::size_t n) {  // n bytes that may not be split
+    while (left() == 0)
+      if (!next()) return false;
+    if (left() < n) return false;
+    return true;
+  };
+  auto skip = [&](std::size_t n) {  // n bytes that may be split
+    while (n > 0) {
+      while (left() == 0)
+        if (!next()) return false;
+      const std::size_t take = std::min(n, left());
+      pos += take;
+      n -= take;
+    }
+    return true;
+  };
+  for (std::uint32_t i = 0; i < unique; ++i) {
+    if (!need(3)) return false;
+    std::size_t chars = U16(s, parts[part].first + pos);
+    unsigned flags = static_cast<unsigned char>(s[parts[part].first + pos + 2]);
+    pos += 3;
+    std::size_t runs = 0, ext = 0;
+    if (flags & 0x08) {
+      if (!need(2)) return false;
+      runs = U16(s, parts[part].first + pos);
+      pos += 2;
+    }
+    if (flags & 0x04) {
+      if (!need(4)) return false;
+      ext = U32(s, parts[part].first + pos);
+      pos += 4;
+    }
+    while (chars > 0) {
+      if (left() == 0) {
+        // A string continued in the next record starts with a new flags byte.
+        if (!next() || !need(1)) return false;
+        flags = static_cast<unsigned char>(s[parts[part].first + pos]);
+        ++pos;
+      }
+      const std::size_t width = (flags & 0x01) ? 2 : 1;
+      const std::size_t take = std::min(chars, left() / width);
+      if (take == 0) return false;
+      pos += take * width;
+      chars -= take;
+    }
+    if (!skip(runs * 4) || !skip(ext)) return false;
+  }
+  return true;
+}
+
 // What the workbook's records declare, against the limits.
 bool CheckDeclaredSizes(const std::string& path, std::string& why) {
   CompoundFile cfb;
@@ -186,14 +279,78 @@ bool CheckDeclaredSizes(const std::string& path, std::string& why) {
     // FreeXL follows a record length past the end of its buffers (found by
     // fuzzing), so every record must lie inside the stream and within the
     // format's record size; zeros after the last record are padding.
+    // It also copies a text by its declared length without comparing it
+    // with its record's (found by fuzzing), so every text, and the shared
+    // string table across its continuations, must fit; and the cell records
+    // must be as long as their fixed fields.
     const std::uint16_t bof = U16(s, 0);
     if (bof != 0x0809 && bof != 0x0409 && bof != 0x0209 && bof != 0x0009) return damaged();
+    const bool biff8 = bof == 0x0809 && U16(s, 4) == 0x0600;
+    const bool biff5 = bof == 0x0809 && !biff8;
+    std::vector<std::pair<std::size_t, std::size_t>> sst;  // (body, length) of the SST and its CONTINUEs
+    bool inSst = false;
     for (std::size_t at = 0; at + 4 <= s.size();) {
       const std::uint16_t type = U16(s, at);
       const std::size_t len = U16(s, at + 2);
       const std::size_t body = at + 4;
       if (type == 0 && len == 0 && s.find_first_not_of('\0', at) == std::string::npos) break;
       if (len > 8224 || body + len > s.size()) return damaged();
+      bool fits = true;
+      switch (type) {
+        case 0x0204:  // LABEL
+        case 0x00D6:  // RSTRING
+          fits = TextFits(s, body, len, 6, 2, biff8);
+          break;
+        case 0x0004:  // LABEL, BIFF2
+          fits = TextFits(s, body, len, 7, 1, false);
+          break;
+        case 0x0207:  // STRING (a formula's text)
+          fits = TextFits(s, body, len, 0, 2, biff8);
+          break;
+        case 0x0007:  // STRING, BIFF2
+          fits = TextFits(s, body, len, 0, 1, false);
+          break;
+        case 0x0085:  // BOUNDSHEET
+          fits = TextFits(s, body, len, 6, 1, biff8);
+          break;
+        case 0x041E:  // FORMAT
+          fits = biff8 ? TextFits(s, body, len, 2, 2, true) : TextFits(s, body, len, 2, 1, false);
+          break;
+        case 0x001E:  // FORMAT, BIFF2 and 3
+          fits = TextFits(s, body, len, 0, 1, false);
+          break;
+        case 0x0031:  // FONT
+          if (biff8 || biff5) fits = TextFits(s, body, len, 14, 1, biff8);
+          break;
+        case 0x0203:  // NUMBER
+          fits = len >= 14;
+          break;
+        case 0x027E:  // RK
+        case 0x00FD:  // LABELSST
+          fits = len >= 10;
+          break;
+        case 0x0205:  // BOOLERR
+          fits = len >= 8;
+          break;
+        case 0x0006:  // FORMULA
+          fits = len >= 20;
+          break;
+        case 0x00BD:  // MULRK
+          fits = len >= 12 && (len - 6) % 6 == 0;
+          break;
+        default:
+          break;
+      }
+      if (!fits) return damaged();
+      if (type == 0x00FC && biff8) {
+        if (!sst.empty()) return damaged();  // one table per workbook
+        sst.push_back({body, len});
+        inSst = true;
+      } else if (type == 0x003C && inSst) {
+        sst.push_back({body, len});
+      } else {
+        inSst = false;
+      }
       if (type == 0x0200 && len >= 14) {  // DIMENSIONS, BIFF8
         cells += std::uint64_t{U32(s, body + 4)} * U16(s, body + 10);
       } else if ((type == 0x0200 && len >= 10) || (type == 0x0000 && len >= 8)) {  // earlier BIFF
@@ -212,6 +369,7 @@ bool CheckDeclaredSizes(const std::string& path, std::string& why) {
       }
       at = body + len;
     }
+    if (!SstHoldsTogether(sst, s)) return damaged();
   }
   return true;
 }

@@ -498,6 +498,17 @@ TEST_F(BadFiles, XlsRecordRunningPastItsStream) {
   xls[at + 3] = '\x20';  // 8192 bytes, past the 4096-byte stream
   WriteAll(dir / "long.xls", xls);
   ExpectRefused(dir / "long.xls", "records do not hold together");
+
+  // It also copies a cell's text by its declared length, whatever the
+  // record holds: "Liters" claiming 50514 characters.
+  xls = SoundWorkbook(".xls");
+  const std::string label("\x04\x02\x15\x00", 4);
+  const std::size_t l = xls.find(label);
+  ASSERT_NE(l, std::string::npos);
+  xls[l + 4 + 6] = '\x52';
+  xls[l + 4 + 7] = '\xC5';
+  WriteAll(dir / "label.xls", xls);
+  ExpectRefused(dir / "label.xls", "records do not hold together");
 }
 
 TEST_F(BadFiles, RenamedWorkbookStillReads) {
