@@ -89,6 +89,10 @@ class CompoundFile {
     if (!ReadChain(U32(file_, 48), fat_, sector_, SIZE_MAX, dir, why)) return false;
     for (std::size_t at = 0; at + 128 <= dir.size(); at += 128) entries_.push_back(dir.substr(at, 128));
     if (entries_.empty()) return Damaged(why);
+    // FreeXL converts an entry's name by the name length the entry states
+    // (found by fuzzing): a name holds at most 32 characters.
+    for (const std::string& e : entries_)
+      if (U16(e, 64) > 64) return Damaged(why);
     return true;
   }
 

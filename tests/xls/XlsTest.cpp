@@ -509,6 +509,16 @@ TEST_F(BadFiles, XlsRecordRunningPastItsStream) {
   xls[l + 4 + 7] = '\xC5';
   WriteAll(dir / "label.xls", xls);
   ExpectRefused(dir / "label.xls", "records do not hold together");
+
+  // And a directory entry's name by the length the entry states.
+  xls = SoundWorkbook(".xls");
+  const std::u16string root = u"Root Entry";
+  const std::size_t r = xls.find(std::string(reinterpret_cast<const char*>(root.data()), root.size() * 2));
+  ASSERT_NE(r, std::string::npos);
+  xls[r + 64] = '\x16';
+  xls[r + 65] = '\x20';  // 8214 bytes of name in a 128-byte entry
+  WriteAll(dir / "name.xls", xls);
+  ExpectRefused(dir / "name.xls", "compound file structure");
 }
 
 TEST_F(BadFiles, RenamedWorkbookStillReads) {
