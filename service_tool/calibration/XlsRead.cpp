@@ -23,9 +23,10 @@
 namespace kl {
 namespace {
 
-// What FreeXL may reserve for one workbook: declared cells over all sheets,
-// and entries of the shared string table.
-constexpr std::uint64_t kMaxDeclaredCells = 4u << 20;
+// What FreeXL may reserve for one workbook: declared cells over all sheets
+// (16 MiB at most; on some damaged files FreeXL does not give them back), and
+// entries of the shared string table.
+constexpr std::uint64_t kMaxDeclaredCells = 1u << 20;
 constexpr std::uint64_t kMaxDeclaredStrings = 1u << 20;
 
 constexpr std::uint32_t kEndOfChain = 0xFFFFFFFE;
