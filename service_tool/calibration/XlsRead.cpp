@@ -294,6 +294,7 @@ bool CheckDeclaredSizes(const std::string& path, std::string& why) {
     const bool biff5 = bof == 0x0809 && !biff8;
     std::vector<std::pair<std::size_t, std::size_t>> sst;  // (body, length) of the SST and its CONTINUEs
     bool inSst = false;
+    int dimensions = 0;
     for (std::size_t at = 0; at + 4 <= s.size();) {
       const std::uint16_t type = U16(s, at);
       const std::size_t len = U16(s, at + 2);
@@ -356,10 +357,17 @@ bool CheckDeclaredSizes(const std::string& path, std::string& why) {
       } else {
         inSst = false;
       }
-      if (type == 0x0200 && len >= 14) {  // DIMENSIONS, BIFF8
+      // One DIMENSIONS record per sheet, of its version's size: FreeXL frees
+      // the area of a second one twice (found by fuzzing).
+      if (type == 0x0809 || type == 0x0409 || type == 0x0209 || type == 0x0009) dimensions = 0;
+      if ((type == 0x0200 || (type == 0x0000 && !biff8 && !biff5)) && ++dimensions > 1) return damaged();
+      if (type == 0x0200 && biff8) {  // DIMENSIONS, BIFF8
+        if (len != 14) return damaged();
         cells += std::uint64_t{U32(s, body + 4)} * U16(s, body + 10);
-      } else if ((type == 0x0200 && len >= 10) || (type == 0x0000 && len >= 8)) {  // earlier BIFF
+      } else if ((type == 0x0200 && len == 10) || (type == 0x0000 && len == 8 && !biff8 && !biff5)) {
         cells += std::uint64_t{U16(s, body + 2)} * U16(s, body + 6);
+      } else if (type == 0x0200) {
+        return damaged();
       } else if (type == 0x00FC && len >= 8 && U32(s, body + 4) > kMaxDeclaredStrings) {  // SST
         why =
             "its shared string table declares more than " + std::to_string(kMaxDeclaredStrings) + " strings";

@@ -519,6 +519,15 @@ TEST_F(BadFiles, XlsRecordRunningPastItsStream) {
   xls[r + 65] = '\x20';  // 8214 bytes of name in a 128-byte entry
   WriteAll(dir / "name.xls", xls);
   ExpectRefused(dir / "name.xls", "compound file structure");
+
+  // And it frees a sheet's area twice when the sheet declares it twice.
+  xls = SoundWorkbook(".xls");
+  const std::string mm("\x04\x02\x0D\x00", 4);  // the LABEL "mm"
+  const std::size_t m = xls.find(mm);
+  ASSERT_NE(m, std::string::npos);
+  xls[m] = '\x00';
+  WriteAll(dir / "twice.xls", xls);
+  ExpectRefused(dir / "twice.xls", "records do not hold together");
 }
 
 TEST_F(BadFiles, RenamedWorkbookStillReads) {
