@@ -6,7 +6,11 @@
 // takes gigabytes. So before FreeXL sees a file, a small walk of our own
 // finds the workbook stream in the compound file and adds up what its records
 // declare (sheets, areas, shared strings); a file beyond the limits is
-// refused unread. Only cells holding a value count towards the used area.
+// refused unread. The same walk refuses what FreeXL mishandles on damaged
+// files (fuzzing found over-reads and a double free): records running past
+// the stream, texts longer than their records, over-long entry names, a
+// sheet declaring its area twice. Only cells holding a value count towards
+// the used area.
 #include <freexl.h>
 
 #include <algorithm>
