@@ -1,6 +1,9 @@
 // Spreadsheet exchange: the calibration table and the list of preset tanks
 // as .xlsx and .xls workbooks, read and written directly (no spreadsheet
 // program involved). Plain C++, no widgets: the callers show the result.
+// The library is kl_xls (it needs QtCore, minizip, FreeXL and libxlsxwriter,
+// so it is built with the Qt programs only). The formats themselves live in
+// Workbook.h.
 #pragma once
 
 #include <string>
