@@ -90,7 +90,9 @@ void JobTareMode(TCmdThread& t) {
   EngineRecords& r = t.Records();
   const int32_t address = r.link.address;
   const int32_t mode = r.calibration.TareMode;
-  if (Once(t, [&] { return UartCommand(t.Link(), SVC_SET_TARE_MODE, address, mode); }) != LINK_OK) {
+  if (Once(t, [&] { return UartCommand(t.Link(), SVC_SET_TARE_MODE, address, mode); }) == LINK_OK) {
+    r.tareModeAcked = static_cast<uint8_t>(mode);
+  } else {
     t.View().ShowDeviceStatus(t.result);
     t.ShowStatusError(t.result);
     t.View().SetIdle();
@@ -129,6 +131,13 @@ void JobWriteHub(TCmdThread& t) {
     return;
   }
 
+  // The calibration window is closed but its "mode off" was replaced by this
+  // write before it ran: switch the mode off first, or the sensor stays in it.
+  if (r.calibration.TareMode == 0 && r.tareModeAcked != 0) {
+    if (Once(t, [&] { return UartCommand(t.Link(), SVC_SET_TARE_MODE, address, 0); }) != LINK_OK)
+      return TransferFailed(t);
+    r.tareModeAcked = 0;
+  }
   const int32_t tankId = r.calibration.SelectedTankID;
   if (Once(t, [&] { return UartCommand(t.Link(), SVC_SET_TANK_ID, address, tankId); }) != LINK_OK)
     return TransferFailed(t);

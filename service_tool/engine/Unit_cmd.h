@@ -87,6 +87,9 @@ struct EngineRecords {
   // when it stopped early (an invalid image kept, no custom record, a table
   // too big). JOB_WRITE_HUB then writes nothing.
   bool hubStored = false;
+  // The calibration mode the sensor last acknowledged. A window closed just
+  // before "Установить" posts mode 0, which the write's post can replace.
+  uint8_t tareModeAcked = 0;
 };
 
 class TCmdThread;

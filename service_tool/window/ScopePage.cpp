@@ -573,8 +573,11 @@ void ScopePage::ShowTuningParams() {
     TbFreq->setValue(tp.Frequency);
   }
   // The filter and pulse bars run their change handling as for a move by the
-  // user, so that the values become what the bars can hold; the jobs they
-  // post are replaced by the poll the entry job posts next.
+  // user, so that the values become what the bars can hold, but post no job:
+  // showing the sensor's values must not write them back, nor take the slot
+  // from the poll the entry job posts next or from a page the user chose.
+  const bool wasFilling = filling_;
+  filling_ = true;
   {
     const QSignalBlocker block(TbFiltr);
     TbFiltr->setValue(tp.Filter);
@@ -585,6 +588,7 @@ void ScopePage::ShowTuningParams() {
     TbPulse->setValue(tp.Pulse);
   }
   OnPulseChanged();
+  filling_ = wasFilling;
   CmbKu->setCurrentIndex(GainEntry(tp.KuWord));
   CmbKuMax->setCurrentIndex(GainMaxEntry(tp.KuWord));
   CmbAtten->setCurrentIndex(AttenuationEntry(tp.Attenuation));
@@ -615,7 +619,9 @@ void ScopePage::BuildDisplayMask() {
 
 // --- user actions ------------------------------------------------------------------
 
-void ScopePage::Post(int job) { form_.PostJob(job); }
+void ScopePage::Post(int job) {
+  if (!filling_) form_.PostJob(job);
+}
 
 void ScopePage::SetLeftAxis(int entry) {
   const EchoView v = AxisOfEntry(std::max(entry, 0));

@@ -149,6 +149,7 @@ class ScopePage : public QWidget {
   std::optional<int32_t> ReadEdit(QLineEdit* edit);
   void ErrorBox(const std::string& text);
   void Post(int job);
+  bool filling_ = false;  // ShowTuningParams is filling the controls
   static int64_t NowMs();
   char Decimal() const;
 

@@ -271,6 +271,33 @@ TEST(Calibration, CalibrationModeIsSwitchedOnAndOff) {
   EXPECT_TRUE(t.window.Boxes().empty());
 }
 
+// "Установить" pressed right after the calibration window closed: its write
+// replaces the "mode off" job in the slot, and the write switches it off.
+TEST(Calibration, AWriteThatReplacedTheModeOffSwitchesTheModeOffFirst) {
+  Rig t;
+  vsensor::SensorState s;
+  s.hub.assign(vsensor::kHubSize, 0);
+  const std::vector<uint8_t> image = ImageOf(236, 0x0301);
+  std::copy(image.begin(), image.end(), t.records.hub.bytes.begin());
+  t.records.calibration.SelectedTankID = 5;
+  t.window.onStoreHubImage = [&t] { t.records.hubStored = true; };
+  t.Start(s);
+  t.records.calibration.TareMode = 1;
+  t.engine->PostJob(JOB_TARE_MODE);
+  ASSERT_TRUE(t.WaitStarting("ShowLevel(", 1));
+  ASSERT_EQ(t.sensor->State().tareMode, 1);
+  // The window closes; the write is posted as its mode-off job would be.
+  t.records.calibration.TareMode = 0;
+  t.engine->PostJob(JOB_WRITE_HUB);
+  ASSERT_TRUE(t.WaitStarting("ShowLevel(", 2));
+  t.Finish();
+  EXPECT_EQ(t.sensor->State().tareMode, 0);
+  const std::vector<std::string> req = WithoutEchoes(Requests(*t.sensor));
+  ASSERT_GE(req.size(), 3u);
+  EXPECT_EQ(req[1], Cmd(SVC_SET_TARE_MODE, 0));
+  EXPECT_EQ(req[2], Cmd(SVC_SET_TANK_ID, 5));
+}
+
 TEST(Calibration, ARefusedCalibrationModeIsReportedAndPollingGoesOn) {
   Rig t;
   vsensor::SensorState s;
