@@ -6,6 +6,8 @@
 
 #include <QAbstractItemModel>
 #include <QApplication>
+#include <QTabWidget>
+#include <QTimer>
 #include <QChart>
 #include <QChartView>
 #include <QKeyEvent>
@@ -524,6 +526,32 @@ TEST_F(TareWindow, JournalSurvivesAKilledProcessAndOkRemovesIt) {
   // Nothing to offer any more.
   Open();
   EXPECT_TRUE(VisibleBoxes().empty());
+}
+
+// The calculator opened from the calibration window hands its table over:
+// the cylinder page's 36 rows replace the window's rows.
+TEST_F(TareWindow, TheCalculatorsCylinderTableReplacesTheRows) {
+  Open();
+  ASSERT_TRUE(w_);
+  bool driven = false;
+  QTimer::singleShot(0, [&driven] {
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+      if (top->objectName() != "TTCalc" || !top->isVisible()) continue;
+      auto* pages = top->findChild<QTabWidget*>("PageControl1");
+      auto* ok = top->findChild<QPushButton*>("TTC_btn_OK");
+      if (!pages || !ok) return;
+      pages->setCurrentIndex(1);
+      ok->click();
+      driven = true;
+    }
+  });
+  w_->btn_calc_by_geometry->click();
+  Flush();
+  ASSERT_TRUE(driven);
+  const TareRows& rows = w_->Rows();
+  ASSERT_EQ(TareRowCount(rows), 36);
+  EXPECT_EQ(TareText(rows, TareColMm, 36), "355");
+  EXPECT_EQ(w_->sg_tare1->model()->rowCount(), 36);
 }
 
 }  // namespace
