@@ -14,6 +14,7 @@
 #include "HubData.h"
 #include "RecordingWindow.h"
 #include "Unit_cmd.h"
+#include "PortsFolder.h"
 #include "virtual_sensor.h"
 
 namespace kl {
@@ -24,18 +25,7 @@ namespace fs = std::filesystem;
 
 constexpr int kCom = 13;
 
-struct PortsFolder {
-  fs::path dir;
-  PortsFolder() {
-    char tmpl[] = "/tmp/kl31-calib-XXXXXX";
-    dir = ::mkdtemp(tmpl);
-    ::setenv("KL31_PORTS_DIR", dir.c_str(), 1);
-  }
-  ~PortsFolder() {
-    std::error_code ec;
-    fs::remove_all(dir, ec);
-  }
-};
+using test::PortsFolder;
 
 // An image of `size` bytes and `version`: the default image's records, the
 // rest of the bytes numbered so that a misplaced block shows, sealed.

@@ -11,6 +11,7 @@
 
 #include "RecordingWindow.h"
 #include "Unit_cmd.h"
+#include "PortsFolder.h"
 #include "virtual_sensor.h"
 
 namespace kl {
@@ -23,18 +24,7 @@ constexpr int kCom = 12;
 
 // Every test gets a ports folder of its own, so nothing on the machine (a
 // real adapter, another run's link) can answer in its place.
-struct PortsFolder {
-  fs::path dir;
-  PortsFolder() {
-    char tmpl[] = "/tmp/kl31-engine-XXXXXX";
-    dir = ::mkdtemp(tmpl);
-    ::setenv("KL31_PORTS_DIR", dir.c_str(), 1);
-  }
-  ~PortsFolder() {
-    std::error_code ec;
-    fs::remove_all(dir, ec);
-  }
-};
+using test::PortsFolder;
 
 struct Connection : ::testing::Test {
   PortsFolder ports;

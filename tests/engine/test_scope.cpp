@@ -14,6 +14,7 @@
 #include "RecordingWindow.h"
 #include "Unit_cmd.h"
 #include "Unit_handling.h"
+#include "PortsFolder.h"
 #include "virtual_sensor.h"
 
 namespace kl {
@@ -24,18 +25,7 @@ namespace fs = std::filesystem;
 
 constexpr int kCom = 14;
 
-struct PortsFolder {
-  fs::path dir;
-  PortsFolder() {
-    char tmpl[] = "/tmp/kl31-scope-XXXXXX";
-    dir = ::mkdtemp(tmpl);
-    ::setenv("KL31_PORTS_DIR", dir.c_str(), 1);
-  }
-  ~PortsFolder() {
-    std::error_code ec;
-    fs::remove_all(dir, ec);
-  }
-};
+using test::PortsFolder;
 
 // Records the sweep points as the page would draw them, and walks the
 // display mask as the page's automatic test does.

@@ -13,6 +13,7 @@
 
 #include "RecordingWindow.h"
 #include "Unit_cmd.h"
+#include "PortsFolder.h"
 #include "virtual_sensor.h"
 
 namespace kl {
@@ -23,18 +24,7 @@ namespace fs = std::filesystem;
 
 constexpr int kCom = 13;
 
-struct PortsFolder {
-  fs::path dir;
-  PortsFolder() {
-    char tmpl[] = "/tmp/kl31-settings-XXXXXX";
-    dir = ::mkdtemp(tmpl);
-    ::setenv("KL31_PORTS_DIR", dir.c_str(), 1);
-  }
-  ~PortsFolder() {
-    std::error_code ec;
-    fs::remove_all(dir, ec);
-  }
-};
+using test::PortsFolder;
 
 uint8_t WithBaud(uint8_t flags, int32_t baud) {
   return static_cast<uint8_t>((flags & ~0x1Cu) | (UartCodeFromBaud(baud) << 2));

@@ -28,6 +28,9 @@
 #include "Unit_tare.h"
 #include "Unit_xls.h"
 #include "virtual_sensor.h"
+#include "WindowTestUtil.h"
+
+using namespace kltest;
 
 using namespace kl;
 namespace fs = std::filesystem;
@@ -36,13 +39,6 @@ namespace {
 
 constexpr int kWaitMs = 60000;  // generous: sanitizer builds on a loaded machine are slow
 constexpr int kCom = 15;
-
-QMessageBox* FindBox(const char* name) {
-  for (QWidget* w : QApplication::topLevelWidgets()) {
-    if (auto* b = qobject_cast<QMessageBox*>(w); b && b->objectName() == name && b->isVisible()) return b;
-  }
-  return nullptr;
-}
 
 // The tare mode values the sensor was sent, in order.
 std::vector<int> TareModesSent(const vsensor::VirtualSensor& s) {

@@ -31,6 +31,9 @@
 #include "Unit_logo.h"
 #include "Unit_main.h"
 #include "virtual_sensor.h"
+#include "WindowTestUtil.h"
+
+using namespace kltest;
 
 using namespace kl;
 namespace fs = std::filesystem;
@@ -52,20 +55,6 @@ std::vector<ComPortInfo> Ports(std::initializer_list<int> numbers) {
 }
 
 // The visible box of that name, if one is open.
-QMessageBox* FindBox(const char* name) {
-  for (QWidget* w : QApplication::topLevelWidgets()) {
-    if (auto* b = qobject_cast<QMessageBox*>(w); b && b->objectName() == name && b->isVisible()) return b;
-  }
-  return nullptr;
-}
-
-template <class T>
-T* Child(QWidget* form, const char* name) {
-  T* c = form->findChild<T*>(name);
-  if (!c) qFatal("no control %s", name);
-  return c;
-}
-
 QString PanelText(TForm1& f, int panel) {
   return Child<QLabel>(&f, panel == 0 ? "StatusPanel0" : "StatusPanel1")->text();
 }

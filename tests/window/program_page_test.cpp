@@ -20,6 +20,9 @@
 #include "ConfigFiles.h"
 #include "Unit_main.h"
 #include "virtual_sensor.h"
+#include "WindowTestUtil.h"
+
+using namespace kltest;
 
 using namespace kl;
 namespace fs = std::filesystem;
@@ -32,20 +35,6 @@ constexpr int kSearchWaitMs = 120000;
 std::string ReadFile(const std::string& p) { return ReadWholeFile(p).value_or("<missing>"); }
 void WriteFile(const std::string& p, const std::string& bytes) {
   std::ofstream(p, std::ios::binary) << bytes;
-}
-
-QMessageBox* FindBox(const char* name) {
-  for (QWidget* w : QApplication::topLevelWidgets()) {
-    if (auto* b = qobject_cast<QMessageBox*>(w); b && b->objectName() == name && b->isVisible()) return b;
-  }
-  return nullptr;
-}
-
-template <class T>
-T* Child(QWidget* form, const char* name) {
-  T* c = form->findChild<T*>(name);
-  if (!c) qFatal("no control %s", name);
-  return c;
 }
 
 QStringList Entries(QComboBox* c) {

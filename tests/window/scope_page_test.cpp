@@ -19,6 +19,9 @@
 #include "ScopePage.h"
 #include "Unit_main.h"
 #include "virtual_sensor.h"
+#include "WindowTestUtil.h"
+
+using namespace kltest;
 
 using namespace kl;
 namespace fs = std::filesystem;
@@ -27,13 +30,6 @@ namespace {
 
 constexpr int kWaitMs = 60000;  // generous: sanitizer builds are slow
 constexpr int kCom = 8;
-
-QMessageBox* FindBox(const char* name) {
-  for (QWidget* w : QApplication::topLevelWidgets()) {
-    if (auto* b = qobject_cast<QMessageBox*>(w); b && b->objectName() == name && b->isVisible()) return b;
-  }
-  return nullptr;
-}
 
 }  // namespace
 

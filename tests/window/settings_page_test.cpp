@@ -24,6 +24,9 @@
 #include "SettingsPage.h"
 #include "Unit_main.h"
 #include "virtual_sensor.h"
+#include "WindowTestUtil.h"
+
+using namespace kltest;
 
 using namespace kl;
 namespace fs = std::filesystem;
@@ -34,20 +37,6 @@ constexpr int kWaitMs = 30000;  // generous: sanitizer builds are slow
 constexpr int kCom = 8;
 
 std::string ReadFile(const std::string& p) { return ReadWholeFile(p).value_or("<missing>"); }
-
-QMessageBox* FindBox(const char* name) {
-  for (QWidget* w : QApplication::topLevelWidgets()) {
-    if (auto* b = qobject_cast<QMessageBox*>(w); b && b->objectName() == name && b->isVisible()) return b;
-  }
-  return nullptr;
-}
-
-template <class T>
-T* Child(QWidget* form, const char* name) {
-  T* c = form->findChild<T*>(name);
-  if (!c) qFatal("no control %s", name);
-  return c;
-}
 
 QString Text(QWidget* form, const char* edit) { return Child<QLineEdit>(form, edit)->text(); }
 
