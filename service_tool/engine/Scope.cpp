@@ -68,9 +68,11 @@ std::string TuningCode(int32_t state) { return std::to_string(static_cast<uint32
 void PollEchoBranch(TCmdThread& t) {
   EngineRecords& rec = t.Records();
   t.View().ReadOscillMode();
-  const LinkResult r = Shown(t, UartGetEcho(t.Link(), Address(t), static_cast<uint8_t>(rec.tuning.OscMode),
-                                            &rec.echoHeader, &rec.echoSamples));
+  const int32_t mode = rec.tuning.OscMode;
+  const LinkResult r = Shown(
+      t, UartGetEcho(t.Link(), Address(t), static_cast<uint8_t>(mode), &rec.echoHeader, &rec.echoSamples));
   if (r != LINK_OK) return PollFailed(t, r);
+  rec.echoMode = mode;
   t.View().ShowEcho();
   RecoverIfLost(t);
 }

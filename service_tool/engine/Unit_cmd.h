@@ -74,6 +74,9 @@ struct EngineRecords {
   CalibrationValues calibration;
   EchoHeader echoHeader;
   EchoSamples echoSamples;
+  // The oscillogram mode the echo on hand was asked in. The page's mode can
+  // change while a poll is under way; the echo is drawn by the mode it came in.
+  int32_t echoMode = 0;
   // Frequency sweep: last frequency seen and its peak.
   int32_t sweepFrequency = 0;
   int32_t sweepPeak = 0;

@@ -494,7 +494,7 @@ void ScopePage::ShowEcho() {
   SbPre->setChecked(false);
   SbAfc->setChecked(false);
 
-  const int mode = rec.tuning.OscMode;
+  const int mode = rec.echoMode;
   const EchoView view = EchoViewOf(mode);
   if (view.samples == 0) return;
   const auto& samples = rec.echoSamples.samples;

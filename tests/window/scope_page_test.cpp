@@ -126,6 +126,30 @@ class ScopePageTest : public QObject {
     QVERIFY(negative);
   }
 
+  // The poll asks for an echo, then the technician picks another mode before
+  // the answer is shown: the echo is drawn by the mode it was asked in, not
+  // an envelope spread over the raw view's 1984 points.
+  void anEchoAskedBeforeAModeChangeIsDrawnInItsOwnMode() {
+    ScopePage& p = Page();
+    EngineRecords& rec = form_->Records();
+    for (int i = 0; i < 1984; ++i)
+      rec.echoSamples.samples[static_cast<size_t>(i)] = int16_t(i < 1472 ? 500 : -7);
+    rec.echoMode = 1;
+    p.CmbOscillMode->setCurrentIndex(1);
+    emit p.CmbOscillMode->activated(1);
+    QCOMPARE(rec.tuning.OscMode, 2);
+    p.ShowEcho();
+    QCOMPARE(p.Series1->count(), 1472);
+    QCOMPARE(p.Series1->at(1471).y(), 500.0);
+    QVERIFY(p.EditMm->text() != QString("-"));
+
+    rec.echoMode = 2;
+    p.ShowEcho();
+    QCOMPARE(p.Series1->count(), 1984);
+    QCOMPARE(p.Series1->at(1983).y(), -7.0);
+    QCOMPARE(p.EditMm->text(), QString("-"));
+  }
+
   void movingTheFrequencyReachesTheSensor() {
     SearchAndEnter();
     ScopePage& p = Page();

@@ -78,6 +78,7 @@ void FillEcho(kl::EngineRecords& rec, int mode, unsigned seed) {
     rec.echoSamples.samples[static_cast<size_t>(i)] = static_cast<int16_t>(std::clamp(v, -32000.0, 32000.0));
   }
   rec.tuning.OscMode = mode;
+  rec.echoMode = mode;
 }
 
 void BenchShowEcho(kl::TForm1& form) {
