@@ -1,5 +1,8 @@
 // KL31_AppLoader: the firmware loader for Varon 2.0 devices.
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 
 #include <cstdio>
 #include <cstdlib>
@@ -51,6 +54,10 @@ int main(int argc, char** argv) {
   previous_handler = qInstallMessageHandler(on_startup_message);
   QApplication qapp(argc, argv);
   qInstallMessageHandler(previous_handler);
+  // The standard buttons and the file dialog in the desktop's language.
+  QTranslator qt_texts;
+  if (qt_texts.load(QLocale(), "qtbase", "_", QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    QApplication::installTranslator(&qt_texts);
   // The text after the program name (Qt's own options taken out) is kept
   // as typed: it names a module file to preselect.
   std::string command_line;

@@ -6,7 +6,7 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev
+  qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev qt6-translations-l10n
   xvfb xauth x11-apps imagemagick fonts-dejavu-core
   clang libclang-rt-14-dev clang-format
   qt6-charts-dev libxlsxwriter-dev libfreexl-dev libminizip-dev

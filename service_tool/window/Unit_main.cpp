@@ -10,11 +10,14 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QIntValidator>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QProcess>
 #include <QScreen>
 #include <QSignalBlocker>
 #include <QStackedWidget>
 #include <QStandardPaths>
+#include <QTranslator>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -98,6 +101,15 @@ void OpenWithDesktop(const std::string& path, std::function<void()> failed) {
     p->deleteLater();
   });
   p->start(launcher, {Q(path)});
+}
+
+bool SpeakDesktopLanguage(QCoreApplication& app) {
+  auto* qt = new QTranslator(&app);
+  if (qt->load(QLocale(), "qtbase", "_", QLibraryInfo::path(QLibraryInfo::TranslationsPath)) &&
+      QCoreApplication::installTranslator(qt))
+    return true;
+  delete qt;
+  return false;
 }
 
 WindowConfig WindowConfig::ForProgram() {

@@ -6,6 +6,7 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -83,6 +84,12 @@ class PortComboBox : public QComboBox {
 // runs when that did not happen: at once when there is no launcher, or later
 // when the launcher found no program for the document.
 void OpenWithDesktop(const std::string& path, std::function<void()> failed);
+
+// Qt's own texts (the standard buttons of the message boxes, the file
+// dialogs) in the desktop's language, as every other program on that machine
+// shows them; the program's own texts come from its language file. False
+// when the desktop's language has no translation installed: Qt's English stays.
+bool SpeakDesktopLanguage(QCoreApplication& app);
 
 // Where the window finds and keeps its files, and where the ports come from.
 struct WindowConfig {

@@ -54,6 +54,7 @@ int main(int argc, char** argv) {
   qInstallMessageHandler(previousHandler);
   QApplication::setApplicationName("KL31_Install_Service");
   QApplication::setOrganizationName("KL31");
+  kl::SpeakDesktopLanguage(app);
   kl::TForm1 form;  // hidden until the splash has faded in
   return app.exec();
 }

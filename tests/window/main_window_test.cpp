@@ -15,6 +15,7 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTranslator>
 #include <QToolButton>
 
 #include <fcntl.h>
@@ -338,6 +339,29 @@ class MainWindowTest : public QObject {
     fs::remove(LngPath());
     TranslateWindow(&dlg, LngPath(), classes, keys, "Form_Add", "Добавить точку");
     QCOMPARE(dlg.windowTitle(), QString::fromUtf8("Добавить точку"));
+  }
+
+  // A Russian desktop gets "Да"/"Нет" in the message boxes, not Qt's English;
+  // a desktop language without a translation keeps the English buttons.
+  void standardButtonsSpeakTheDesktopLanguage() {
+    const QLocale before;
+    auto yesText = [] {
+      QMessageBox box;
+      box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+      return box.button(QMessageBox::Yes)->text().remove('&');
+    };
+    QLocale::setDefault(QLocale(QLocale::Zulu, QLocale::SouthAfrica));
+    QVERIFY(!SpeakDesktopLanguage(*qApp));
+    QCOMPARE(yesText(), QString("Yes"));
+    QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+    QVERIFY2(SpeakDesktopLanguage(*qApp), "Qt's Russian translation is not installed");
+    QCOMPARE(yesText(), QString::fromUtf8("Да"));
+    for (QTranslator* t : qApp->findChildren<QTranslator*>()) {
+      QCoreApplication::removeTranslator(t);
+      delete t;
+    }
+    QLocale::setDefault(before);
+    QCOMPARE(yesText(), QString("Yes"));
   }
 
   void invokerReleasesAWaiterWhenClosed() {
