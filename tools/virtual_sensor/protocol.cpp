@@ -74,7 +74,7 @@ size_t RequestLength(uint8_t command) {
   }
 }
 
-size_t AnswerLength(uint8_t command) {
+bool IsAcknowledgement(uint8_t command) {
   switch (command) {
     case cmd::kSetIntegrator:
     case cmd::kSetKu:
@@ -95,7 +95,15 @@ size_t AnswerLength(uint8_t command) {
     case cmd::kSetTankId:
     case cmd::kSetAuto:
     case cmd::kSetFuel:
-      return 5;  // acknowledgement
+      return true;
+    default:
+      return false;
+  }
+}
+
+size_t AnswerLength(uint8_t command) {
+  if (IsAcknowledgement(command)) return 5;
+  switch (command) {
     case cmd::kGetPulse:
     case cmd::kGetAtten:
     case cmd::kGetPostFilter:

@@ -82,33 +82,6 @@ bool MakeDirs(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool IsAck(uint8_t command) {
-  switch (command) {
-    case cmd::kSetIntegrator:
-    case cmd::kSetKu:
-    case cmd::kSetFreq:
-    case cmd::kSetPulse:
-    case cmd::kSetAtten:
-    case cmd::kSetFilter:
-    case cmd::kAfc:
-    case cmd::kSetPostFilter:
-    case cmd::kServiceMode:
-    case cmd::kDisplayTest:
-    case cmd::kSetTankHeight:
-    case cmd::kSetPeriod:
-    case cmd::kSetFlags:
-    case cmd::kSetAddress:
-    case cmd::kSetTareMode:
-    case cmd::kWriteBlock:
-    case cmd::kSetTankId:
-    case cmd::kSetAuto:
-    case cmd::kSetFuel:
-      return true;
-    default:
-      return false;
-  }
-}
-
 uint16_t Get16(const std::vector<uint8_t>& f, size_t at) {
   return static_cast<uint16_t>(f[at] | (f[at + 1] << 8));
 }
@@ -392,7 +365,7 @@ struct VirtualSensor::Impl {
     SensorState& s = state;
     const uint8_t c = f[2];
     Answer a;
-    a.ack = IsAck(c);
+    a.ack = IsAcknowledgement(c);
     if (c == cmd::kGetEcho) {
       BuildEcho(f[3], replyAddress, a);
       if (s.afcOn) {
@@ -605,7 +578,7 @@ struct VirtualSensor::Impl {
   std::vector<Fault> TakeFaults(uint8_t command) {
     std::vector<Fault> hit;
     const bool echo = command == cmd::kGetEcho;
-    const bool ack = IsAck(command);
+    const bool ack = IsAcknowledgement(command);
     for (Fault& f : faults) {
       if (f.count == 0) continue;
       if (f.command >= 0 && f.command != command) continue;

@@ -80,6 +80,10 @@ uint8_t Crc8(const uint8_t* data, size_t count);
 // know the command (it cannot tell where such a request ends).
 size_t RequestLength(uint8_t command);
 
+// True for the setting commands the sensor answers with a bare 5-byte
+// acknowledgement.
+bool IsAcknowledgement(uint8_t command);
+
 // Length of the sensor's answer frame for a command byte (echo: 0, it depends
 // on the mode); 0 for commands without an answer.
 size_t AnswerLength(uint8_t command);
